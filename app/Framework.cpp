@@ -1,0 +1,70 @@
+#include "app/Framework.h"
+
+#include <commctrl.h>
+
+#include "core/Text.h"
+
+namespace {
+
+HINSTANCE instanceHandle = nullptr;
+
+// Loaded at run time so that the exe imports only DLLs that Windows always takes
+// from System32.
+using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
+using InitCommonControlsExFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+
+}  // namespace
+
+void restrictDllSearch() {
+    HMODULE kernel = GetModuleHandleA("kernel32.dll");
+    auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(
+        reinterpret_cast<void*>(GetProcAddress(kernel, "SetDefaultDllDirectories")));
+    if (setDefault != nullptr && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) return;
+    // Without it, at least take the current directory out of the search.
+    SetDllDirectoryA("");
+}
+
+HMODULE loadSystemLibrary(const char* fileName) {
+    char path[MAX_PATH + 1];
+    UINT length = GetSystemDirectoryA(path, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH) return nullptr;
+    appendBounded(path, sizeof path, "\\");
+    appendBounded(path, sizeof path, fileName);
+    return LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
+void initCommonControls() {
+    HMODULE library = loadSystemLibrary("comctl32.dll");
+    if (library == nullptr) return;
+    auto init = reinterpret_cast<InitCommonControlsExFn>(
+        reinterpret_cast<void*>(GetProcAddress(library, "InitCommonControlsEx")));
+    if (init == nullptr) return;
+    INITCOMMONCONTROLSEX controls;
+    controls.dwSize = sizeof controls;   // 8
+    controls.dwICC = ICC_WIN95_CLASSES;  // 0xFF, the progress bar among them
+    init(&controls);
+}
+
+void initRichEdit() { loadSystemLibrary("riched20.dll"); }
+
+HINSTANCE appInstance() { return instanceHandle; }
+
+void setAppInstance(HINSTANCE instance) { instanceHandle = instance; }
+
+void centerWindowOnScreen(HWND window) {
+    RECT windowRect;
+    RECT area;
+    if (!GetWindowRect(window, &windowRect)) return;
+    if (!SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0)) {
+        area.left = area.top = 0;
+        area.right = GetSystemMetrics(SM_CXSCREEN);
+        area.bottom = GetSystemMetrics(SM_CYSCREEN);
+    }
+    int width = windowRect.right - windowRect.left;
+    int height = windowRect.bottom - windowRect.top;
+    int x = area.left + ((area.right - area.left) - width) / 2;
+    int y = area.top + ((area.bottom - area.top) - height) / 2;
+    if (x < area.left) x = area.left;
+    if (y < area.top) y = area.top;
+    SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
