@@ -1,0 +1,152 @@
+// standin: takes the place of the Korvane installer (extsetup.exe beside the
+// launcher) and of an installed copy's maintenance program, and tells how it was
+// started.
+//
+// With KORVANE_STANDIN_LOG set, it appends one JSON line to that file when it
+// starts (module path, command line exactly as GetCommandLineA gives it, current
+// directory, time, pid, the files in its own directory) and one when it ends.
+// How long it stays alive comes from the plan file named by KORVANE_STANDIN_PLAN:
+// lines "<text> <ms>"; the first line whose text occurs in the module path (case
+// ignored) gives the time; with no plan or no match it ends at once. It ends
+// early when the file named by KORVANE_STANDIN_STOP appears.
+//
+// Without KORVANE_STANDIN_LOG (a demo run) it shows a message box saying which
+// installer it stands for and how it was started.
+#include <windows.h>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+std::string envVar(const char* name) {
+    char buf[MAX_PATH * 2];
+    DWORD n = GetEnvironmentVariableA(name, buf, sizeof buf);
+    return n > 0 && n < sizeof buf ? std::string(buf, n) : std::string();
+}
+
+// ANSI text (the system code page) as a JSON string in UTF-8.
+std::string jsonText(const std::string& ansi) {
+    std::string out = "\"";
+    int n = MultiByteToWideChar(CP_ACP, 0, ansi.data(), (int)ansi.size(), nullptr, 0);
+    std::wstring w(n, L'\0');
+    if (n) MultiByteToWideChar(CP_ACP, 0, ansi.data(), (int)ansi.size(), &w[0], n);
+    int m = WideCharToMultiByte(CP_UTF8, 0, w.data(), n, nullptr, 0, nullptr, nullptr);
+    std::string u(m, '\0');
+    if (m) WideCharToMultiByte(CP_UTF8, 0, w.data(), n, &u[0], m, nullptr, nullptr);
+    for (unsigned char c : u) {
+        if (c == '"' || c == '\\') { out += '\\'; out += (char)c; }
+        else if (c < 0x20) { char e[8]; snprintf(e, sizeof e, "\\u%04x", c); out += e; }
+        else out += (char)c;
+    }
+    return out + "\"";
+}
+
+std::string timeText() {
+    SYSTEMTIME t;
+    GetLocalTime(&t);
+    char buf[40];
+    snprintf(buf, sizeof buf, "%04u-%02u-%02uT%02u:%02u:%02u.%03u", t.wYear, t.wMonth, t.wDay,
+             t.wHour, t.wMinute, t.wSecond, t.wMilliseconds);
+    return buf;
+}
+
+// Appends one line; another stand-in may be writing at the same moment.
+void appendLine(const std::string& path, const std::string& line) {
+    for (int attempt = 0; attempt < 100; ++attempt) {
+        HANDLE h = CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr,
+                               OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (h != INVALID_HANDLE_VALUE) {
+            DWORD written = 0;
+            WriteFile(h, line.data(), (DWORD)line.size(), &written, nullptr);
+            CloseHandle(h);
+            return;
+        }
+        Sleep(10);
+    }
+}
+
+std::string lower(std::string s) {
+    CharLowerBuffA(&s[0], (DWORD)s.size());
+    return s;
+}
+
+DWORD plannedMs(const std::string& module) {
+    std::string plan = envVar("KORVANE_STANDIN_PLAN");
+    FILE* f = plan.empty() ? nullptr : fopen(plan.c_str(), "r");
+    if (!f) return 0;
+    DWORD ms = 0;
+    char line[1024];
+    while (fgets(line, sizeof line, f)) {
+        char* space = strrchr(line, ' ');
+        if (!space) continue;
+        *space = '\0';
+        if (lower(module).find(lower(line)) != std::string::npos) {
+            ms = strtoul(space + 1, nullptr, 10);
+            break;
+        }
+    }
+    fclose(f);
+    return ms;
+}
+
+}  // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    char module[MAX_PATH] = "";
+    GetModuleFileNameA(nullptr, module, MAX_PATH);
+    std::string commandLine = GetCommandLineA();
+    char cwd[MAX_PATH] = "";
+    GetCurrentDirectoryA(MAX_PATH, cwd);
+
+    std::string log = envVar("KORVANE_STANDIN_LOG");
+    if (log.empty()) {
+        std::string text = "This program stands in for the Korvane installer.\n\nProgram: ";
+        text += module;
+        text += "\nCommand line: ";
+        text += commandLine;
+        text += "\nCurrent directory: ";
+        text += cwd;
+        MessageBoxA(nullptr, text.c_str(), "Korvane installer (stand-in)", MB_OK | MB_ICONINFORMATION);
+        return 0;
+    }
+
+    std::string dir(module);
+    dir.resize(dir.rfind('\\') + 1);
+    std::string files;
+    WIN32_FIND_DATAA fd;
+    HANDLE find = FindFirstFileA((dir + "*").c_str(), &fd);
+    if (find != INVALID_HANDLE_VALUE) {
+        do {
+            if (!strcmp(fd.cFileName, ".") || !strcmp(fd.cFileName, "..")) continue;
+            std::string name = fd.cFileName;
+            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) name += '\\';
+            files += (files.empty() ? "" : ",") + jsonText(name);
+        } while (FindNextFileA(find, &fd));
+        FindClose(find);
+    }
+
+    DWORD pid = GetCurrentProcessId();
+    ULONGLONG started = GetTickCount64();
+    appendLine(log, "{\"event\":\"start\",\"module\":" + jsonText(module) +
+                        ",\"cmdline\":" + jsonText(commandLine) + ",\"cwd\":" + jsonText(cwd) +
+                        ",\"time\":\"" + timeText() + "\",\"tick\":" + std::to_string(started) +
+                        ",\"pid\":" + std::to_string(pid) + ",\"files\":[" + files + "]}\n");
+
+    DWORD ms = plannedMs(module);
+    std::string stop = envVar("KORVANE_STANDIN_STOP");
+    const char* reason = "done";
+    while (GetTickCount64() - started < ms) {
+        if (!stop.empty() && GetFileAttributesA(stop.c_str()) != INVALID_FILE_ATTRIBUTES) {
+            reason = "stopped";
+            break;
+        }
+        Sleep(20);
+    }
+    ULONGLONG ended = GetTickCount64();
+    appendLine(log, "{\"event\":\"exit\",\"module\":" + jsonText(module) + ",\"pid\":" +
+                        std::to_string(pid) + ",\"time\":\"" + timeText() + "\",\"tick\":" +
+                        std::to_string(ended) + ",\"reason\":\"" + reason + "\"}\n");
+    return 0;
+}
