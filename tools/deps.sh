@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs what the build, the tests and the demo need from Debian's archive, when
+# it is missing: the i386 architecture (for 32-bit Wine), MinGW-w64, Wine with
+# wine32 and wine64, Xvfb, CMake, GoogleTest's sources, ImageMagick, Python 3 and
+# clang with its sanitizer and fuzzer runtime. Must run as root when anything is
+# missing; prints what it does.
+set -euo pipefail
+
+packages=(cmake make g++ python3 mingw-w64 g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix
+          wine wine64 wine32:i386 xvfb x11-utils imagemagick googletest clang
+          libclang-rt-14-dev zip fonts-dejavu-core)
+
+missing=()
+for package in "${packages[@]}"; do
+  if ! dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q 'ok installed'; then
+    missing+=("$package")
+  fi
+done
+if [ ${#missing[@]} -eq 0 ]; then
+  echo "deps: everything needed is installed"
+  exit 0
+fi
+if [ "$(id -u)" -ne 0 ]; then
+  echo "deps: missing ${missing[*]}; run this as root (or: sudo $0)" >&2
+  exit 1
+fi
+echo "deps: installing ${missing[*]}"
+if ! dpkg --print-foreign-architectures | grep -qx i386; then
+  echo "deps: adding the i386 architecture (for 32-bit Wine)"
+  dpkg --add-architecture i386
+fi
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -q
+apt-get install -y -q --no-install-recommends "${missing[@]}"
+echo "deps: done"
