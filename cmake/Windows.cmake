@@ -32,6 +32,9 @@ target_include_directories(KorvaneSetup PRIVATE ${CMAKE_SOURCE_DIR})
 if(KORVANE_BUILD_TESTS)
   enable_testing()
   add_subdirectory(tests/win)
+  add_test(NAME security.imports
+    COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${CMAKE_OBJDUMP} -DEXE=$<TARGET_FILE:KorvaneSetup>
+            -P ${CMAKE_SOURCE_DIR}/tests/security/CheckImports.cmake)
   if(EXISTS ${CMAKE_SOURCE_DIR}/tools/CMakeLists.txt)
     add_subdirectory(tools)
   endif()
