@@ -3,11 +3,19 @@
 enable_language(RC)
 
 add_compile_options(-Wall -Wextra -fno-exceptions -fno-rtti -Os
-                    -ffunction-sections -fdata-sections)
+                    -ffunction-sections -fdata-sections
+                    -ffile-prefix-map=${CMAKE_SOURCE_DIR}=.)
 add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0600 WINVER=0x0600)
 # -static: no libstdc++, libgcc or winpthread DLLs beside the exe.
-# --no-insert-timestamp: a build of the same source gives the same bytes.
-add_link_options(-static -Wl,--gc-sections -Wl,--no-insert-timestamp -s)
+add_link_options(-static -Wl,--gc-sections -s)
+# A build of the same source gives the same bytes: the PE timestamp is
+# SOURCE_DATE_EPOCH when it is set at configure time, else none at all.
+if(DEFINED ENV{SOURCE_DATE_EPOCH})
+  set(CMAKE_C_LINKER_LAUNCHER ${CMAKE_COMMAND} -E env SOURCE_DATE_EPOCH=$ENV{SOURCE_DATE_EPOCH})
+  set(CMAKE_CXX_LINKER_LAUNCHER ${CMAKE_C_LINKER_LAUNCHER})
+else()
+  add_link_options(-Wl,--no-insert-timestamp)
+endif()
 
 file(GLOB KORVANE_WIN_SOURCES CONFIGURE_DEPENDS
   ${CMAKE_SOURCE_DIR}/app/*.cpp ${CMAKE_SOURCE_DIR}/core/*.cpp
@@ -25,16 +33,15 @@ target_link_libraries(korvane_win PUBLIC user32 gdi32 advapi32 kernel32)
 
 add_executable(KorvaneSetup WIN32 ${KORVANE_ENTRY} ${CMAKE_SOURCE_DIR}/res/KorvaneSetup.rc)
 target_link_libraries(KorvaneSetup PRIVATE korvane_win)
-set_source_files_properties(${CMAKE_SOURCE_DIR}/res/KorvaneSetup.rc PROPERTIES
-  OBJECT_DEPENDS "${CMAKE_SOURCE_DIR}/res/KorvaneSetup.manifest;${CMAKE_SOURCE_DIR}/res/korvane.ico;${CMAKE_SOURCE_DIR}/res/banner.bmp;${CMAKE_SOURCE_DIR}/res/ResourceIds.h")
+file(GLOB KORVANE_RES_INPUTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/res/*.rc ${CMAKE_SOURCE_DIR}/res/*.h
+     ${CMAKE_SOURCE_DIR}/res/*.bmp ${CMAKE_SOURCE_DIR}/res/*.ico ${CMAKE_SOURCE_DIR}/res/*.manifest)
+set_source_files_properties(${CMAKE_SOURCE_DIR}/res/KorvaneSetup.rc PROPERTIES OBJECT_DEPENDS "${KORVANE_RES_INPUTS}")
 target_include_directories(KorvaneSetup PRIVATE ${CMAKE_SOURCE_DIR})
 
 if(KORVANE_BUILD_TESTS)
   enable_testing()
   add_subdirectory(tests/win)
-  add_test(NAME security.imports
-    COMMAND ${CMAKE_COMMAND} -DOBJDUMP=${CMAKE_OBJDUMP} -DEXE=$<TARGET_FILE:KorvaneSetup>
-            -P ${CMAKE_SOURCE_DIR}/tests/security/CheckImports.cmake)
+  add_subdirectory(tests/security)
   if(EXISTS ${CMAKE_SOURCE_DIR}/tools/CMakeLists.txt)
     add_subdirectory(tools)
   endif()
