@@ -347,6 +347,8 @@ void postKey(HWND dlg, UINT msg, UINT vk, LPARAM extra) {
     PostMessageW(target, msg + 1, vk, 1 | scan | extra | 0xC0000000);
 }
 
+void answerUnscripted(Seen& s);
+
 void answer(Seen& s) {
     const wstring& a = s.step.action;
     s.answer = a + (s.step.arg.empty() ? L"" : L" " + s.step.arg);
@@ -355,9 +357,11 @@ void answer(Seen& s) {
         HWND btn = nullptr;
         for (const Button& b : s.buttons)
             if ((s.step.arg[0] == L'#' && b.id == _wtoi(s.step.arg.c_str() + 1)) || b.text == s.step.arg) id = b.id;
-        if (id < 0) {
-            s.answer += L" (no such button)";
-            return;  // left open: the run ends at the time-out, and says so
+        if (id < 0) {  // not the window the script expected: do not hang on it
+            wstring asked = s.answer;
+            answerUnscripted(s);
+            s.answer = asked + L" (no such button); " + s.answer;
+            return;
         }
         btn = GetDlgItem(s.hwnd, id);
         PostMessageW(s.hwnd, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), (LPARAM)btn);
