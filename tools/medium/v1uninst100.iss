@@ -1,0 +1,15 @@
+[InstallShield Silent]
+Version=v7.00
+File=Response File
+[File Transfer]
+OverwrittenReadOnly=NoToAll
+[{3F1B7C2A-9D4E-4B6A-8C21-5E0D7A9B4C13}-DlgOrder]
+Dlg0={3F1B7C2A-9D4E-4B6A-8C21-5E0D7A9B4C13}-MessageBox-0
+Count=2
+Dlg1={3F1B7C2A-9D4E-4B6A-8C21-5E0D7A9B4C13}-SdFinish-0
+[{3F1B7C2A-9D4E-4B6A-8C21-5E0D7A9B4C13}-MessageBox-0]
+Result=6
+[{3F1B7C2A-9D4E-4B6A-8C21-5E0D7A9B4C13}-SdFinish-0]
+Result=1
+bOpt1=0
+bOpt2=0
