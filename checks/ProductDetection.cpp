@@ -2,17 +2,155 @@
 
 #include <windows.h>
 
+#include <cstring>
+
 #include "app/Framework.h"
+#include "checks/DetectionRules.h"
+#include "checks/LegacyDriverCheck.h"
+#include "checks/OsCheck.h"
 #include "core/SetupState.h"
 #include "core/SystemError.h"
 #include "core/SystemText.h"
 #include "core/Text.h"
+#include "core/Texts.h"
+#include "core/Version.h"
+#include "ui/ConfirmationDialog.h"
+
+namespace {
+
+// The probe of one product code ends the stage, or lets the next code be probed.
+enum class ProbeEnd { next, stop, failed };
+
+// Reads one value of the key as text into buffer (textCapacity bytes). Whatever
+// its registry type, the bytes read are the text, cut and terminated within the
+// buffer: a stored string need not carry its terminator.
+LONG readValueText(HKEY key, const char* name, char* buffer) {
+    DWORD type = 0;
+    DWORD size = textCapacity;
+    LONG result = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
+    if (result == ERROR_SUCCESS) terminateRegistryText(buffer, textCapacity, size);
+    else buffer[0] = '\0';  // what a failed query left there is not text
+    return result;
+}
+
+// The full path of the running launcher, cut after its last backslash.
+int32_t findOwnDirectory(SetupState& state) {
+    DWORD length = GetModuleFileNameA(appInstance(), state.setupDirectory, textCapacity);
+    if (length == 0) return reportSystemError(GetLastError());
+    // A result as large as the buffer means the path was cut; a cut path names
+    // some other folder, whose setup.ini and extsetup.exe are not ours.
+    if (length >= textCapacity) {
+        state.setupDirectory[0] = '\0';
+        return reportSystemError(ERROR_FILENAME_EXCED_RANGE);
+    }
+    state.setupDirectory[textCapacity - 1] = '\0';
+    // Multibyte-aware: the trail byte of a double-byte character may be 0x5C.
+    char* lastBackslash = findLastChar(state.setupDirectory, '\\', systemLeadByte);
+    if (lastBackslash != nullptr) lastBackslash[1] = '\0';
+    return 0;
+}
+
+// "ProductGUID" and "Product" of setup.ini; empty when missing. A setup.ini
+// path that does not fit whole would name another file: read as missing.
+void readSetupIni(const SetupState& state, char* productGuid, char* product) {
+    productGuid[0] = '\0';
+    product[0] = '\0';
+    char iniPath[textCapacity];
+    copyBounded(iniPath, state.setupDirectory, sizeof iniPath);
+    appendBounded(iniPath, sizeof iniPath, setupIniName);
+    if (std::strlen(state.setupDirectory) + std::strlen(setupIniName) >= sizeof iniPath) return;
+    readIniString(iniPath, iniSection, iniKeyProductGuid, nullptr, productGuid, textCapacity);
+    readIniString(iniPath, iniSection, iniKeyProduct, nullptr, product, textCapacity);
+}
+
+ProbeEnd askAboutInstalledCopy(SetupState& state, HKEY key, const char* builtInVersion) {
+    char name[textCapacity];
+    LONG result = readValueText(key, valueDisplayName, name);
+    if (result == ERROR_FILE_NOT_FOUND) {
+        reportFailure(textDisplayNameMissing);
+        copyBounded(name, nameUnknown, sizeof name);
+    } else if (result != ERROR_SUCCESS) {
+        reportSystemError(static_cast<uint32_t>(result));
+        return ProbeEnd::failed;
+    }
+
+    // An absent version reads as the empty text: 0, older than any launcher.
+    char version[textCapacity];
+    result = readValueText(key, valueDisplayVersion, version);
+    if (result != ERROR_SUCCESS && result != ERROR_FILE_NOT_FOUND) {
+        reportSystemError(static_cast<uint32_t>(result));
+        return ProbeEnd::failed;
+    }
+
+    const InstalledRelation relation = relateInstalledVersion(version, builtInVersion);
+    char prompt[longTextCapacity];
+    formatInstalledPrompt(prompt, sizeof prompt, relation, name, version);
+    const int answer = showMessage(prompt, captionSetup, promptFor(relation).style);
+    const InstalledDecision decision = decideInstalledCopy(relation, answer);
+    if (decision.stop) {
+        state.stopSetup = 1;
+        return ProbeEnd::stop;
+    }
+    if (decision.uninstallOnly) state.uninstallOnly = 1;
+    if (decision.upgradeMode) state.upgradeMode = 1;
+    state.runInstalledSetup = 1;
+    copyBounded(state.installedVersion, version, textCapacity);
+    copyBounded(state.installedName, name, textCapacity);
+
+    if (readValueText(key, valueUninstallString, state.uninstallCommand) != ERROR_SUCCESS) {
+        reportFailure(textUninstallStringMissing);
+        state.runInstalledSetup = 0;
+    }
+    return ProbeEnd::next;
+}
+
+ProbeEnd probeInstalledCopy(SetupState& state, const char* productCode, const char* builtInVersion) {
+    char keyPath[textCapacity];
+    if (!composeUninstallKeyPath(keyPath, sizeof keyPath, productCode)) return ProbeEnd::next;
+    // The product's installer is a 32-bit one and registers in the 32-bit view;
+    // on a 64-bit system the same name in the 64-bit view is not ours.
+    HKEY key = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, keyPath, 0, KEY_READ | KEY_WOW64_32KEY, &key) != ERROR_SUCCESS)
+        return ProbeEnd::next;  // absent or unreadable: not installed
+    const ProbeEnd end = askAboutInstalledCopy(state, key, builtInVersion);
+    RegCloseKey(key);
+    return end;
+}
+
+}  // namespace
 
 int32_t detectInstalledProduct(SetupState& state) {
     if (state.stopSetup) return 0;
-    if (GetModuleFileNameA(appInstance(), state.setupDirectory, textCapacity) == 0)
-        return reportSystemError(GetLastError());
-    char* lastBackslash = findLastChar(state.setupDirectory, '\\', systemLeadByte);
-    if (lastBackslash != nullptr) lastBackslash[1] = '\0';
+    const int32_t pathStatus = findOwnDirectory(state);
+    if (pathStatus != 0) return pathStatus;
+
+    char builtInVersion[displayVersionCapacity];
+    formatFileVersion(builtInVersion, builtInVersionText, sizeof builtInVersion);
+
+    char productGuid[textCapacity];
+    char product[textCapacity];
+    readSetupIni(state, productGuid, product);
+    copyBounded(state.productName, product, textCapacity);
+
+    int32_t cancelled = 0;
+    if (confirmInstallation(product, state, productGuid, cancelled) != 0) return -1;
+    if (cancelled) {
+        state.stopSetup = 1;
+        return 0;
+    }
+    if (!checkOperatingSystem()) {
+        state.stopSetup = 1;
+        return 0;
+    }
+
+    for (const char* productCode : knownProductTable) {
+        const ProbeEnd end = probeInstalledCopy(state, productCode, builtInVersion);
+        if (end == ProbeEnd::failed) return -1;
+        if (end == ProbeEnd::stop) return 0;
+    }
+
+    int32_t goOn = 1;
+    legacyDriverCheck(goOn);
+    if (!goOn) state.stopSetup = 1;
     return 0;
 }

@@ -1,0 +1,124 @@
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "checks/DetectionRules.h"
+
+namespace {
+
+constexpr int yes = 6;
+constexpr int ok = 1;
+
+const char* relationName(InstalledRelation relation) {
+    switch (relation) {
+    case InstalledRelation::same: return "same";
+    case InstalledRelation::older: return "older";
+    case InstalledRelation::newer: return "newer";
+    }
+    return "?";
+}
+
+}  // namespace
+
+TEST(DetectionRules, InstalledVersionComparesAsFlooredHundredths) {
+    struct Row { const char* installed; InstalledRelation relation; const char* shown; } rows[] = {
+        {"2.00", InstalledRelation::same, "2.00"},
+        {"2", InstalledRelation::same, "2.00"},
+        {"2.0.5", InstalledRelation::same, "2.00"},
+        {"2.01", InstalledRelation::same, "2.01"},  // 200.99999999999997 floors to 200
+        {"1.1", InstalledRelation::older, "1.10"},
+        {"1.999", InstalledRelation::older, "2.00"},  // compares 199, shows rounded
+        {"", InstalledRelation::older, "0.00"},       // absent "DisplayVersion"
+        {"\x02", InstalledRelation::older, "0.00"},   // a DWORD's bytes read as text
+        {"2.1", InstalledRelation::newer, "2.10"},
+        {"10", InstalledRelation::newer, "10.00"},
+    };
+    for (const Row& row : rows) {
+        EXPECT_EQ(relationName(relateInstalledVersion(row.installed, "2.0")), relationName(row.relation))
+            << row.installed;
+        char prompt[501];
+        formatInstalledPrompt(prompt, sizeof prompt, row.relation, "Korvane", row.installed);
+        EXPECT_NE(std::string(prompt).find(row.shown), std::string::npos) << prompt;
+    }
+}
+
+TEST(DetectionRules, PromptsAreFormattedWithTheirStyles) {
+    char prompt[501];
+    formatInstalledPrompt(prompt, sizeof prompt, InstalledRelation::same, "Korvane", "2.00");
+    EXPECT_STREQ(prompt,
+                 "Korvane 2.00 already exists on your system. Would you like to uninstall your "
+                 "software now?");
+    formatInstalledPrompt(prompt, sizeof prompt, InstalledRelation::older, "?", "1.1");
+    EXPECT_STREQ(prompt,
+                 "An older version of ? (1.10) has been detected. Would you like to upgrade your "
+                 "software now?");
+    formatInstalledPrompt(prompt, sizeof prompt, InstalledRelation::newer, "Korvane", "2.1");
+    EXPECT_EQ(std::string(prompt).rfind("A newer version of Korvane (2.10) has been detected. You must "
+                                        "first uninstall", 0), 0u) << prompt;
+    EXPECT_EQ(promptFor(InstalledRelation::same).style, 0x134u);
+    EXPECT_EQ(promptFor(InstalledRelation::older).style, 0x134u);
+    EXPECT_EQ(promptFor(InstalledRelation::newer).style, 0u);
+}
+
+TEST(DetectionRules, LongNamesAreCutAtTheLastUsableByte) {
+    const std::string name(260, 'N');
+    for (InstalledRelation relation :
+         {InstalledRelation::same, InstalledRelation::older, InstalledRelation::newer}) {
+        char prompt[501];
+        std::memset(prompt, 'z', sizeof prompt);
+        formatInstalledPrompt(prompt, sizeof prompt, relation, name.c_str(), "1e300");
+        EXPECT_EQ(std::strlen(prompt), 500u) << relationName(relation);
+    }
+}
+
+TEST(DetectionRules, OnlyNoDeclinesAndTheNewerNoticeAlwaysStops) {
+    struct Row { InstalledRelation relation; int answer; InstalledDecision expected; } rows[] = {
+        {InstalledRelation::same, yes, {false, true, false, true}},
+        {InstalledRelation::same, 7, {true, false, false, false}},
+        {InstalledRelation::same, ok, {false, true, false, true}},  // anything but No is Yes
+        {InstalledRelation::same, 0, {false, true, false, true}},   // the box failed
+        {InstalledRelation::older, yes, {false, false, true, true}},
+        {InstalledRelation::older, 7, {true, false, false, false}},
+        {InstalledRelation::older, 2, {false, false, true, true}},
+        {InstalledRelation::newer, ok, {true, false, false, false}},
+        {InstalledRelation::newer, yes, {true, false, false, false}},
+    };
+    for (const Row& row : rows) {
+        const InstalledDecision got = decideInstalledCopy(row.relation, row.answer);
+        SCOPED_TRACE(std::string(relationName(row.relation)) + " answer " + std::to_string(row.answer));
+        EXPECT_EQ(got.stop, row.expected.stop);
+        EXPECT_EQ(got.uninstallOnly, row.expected.uninstallOnly);
+        EXPECT_EQ(got.upgradeMode, row.expected.upgradeMode);
+        EXPECT_EQ(got.runInstalledSetup, row.expected.runInstalledSetup);
+    }
+}
+
+TEST(DetectionRules, RegistryBytesAreTerminatedWithinTheBuffer) {
+    struct Row { size_t bytesRead; size_t length; } rows[] = {
+        {0, 0},      // an empty value of any type
+        {4, 4},      // a DWORD without terminator
+        {11, 10},    // a string with its terminator: ends there
+        {260, 260},  // 260 characters stored without terminator
+        {261, 260},  // 261 bytes without terminator: cut, never read past
+        {9999, 260}, // a size larger than the buffer is never trusted
+    };
+    for (const Row& row : rows) {
+        char buffer[261];
+        std::memset(buffer, 'v', sizeof buffer);
+        if (row.bytesRead == 11) buffer[10] = '\0';
+        terminateRegistryText(buffer, sizeof buffer, row.bytesRead);
+        EXPECT_EQ(strnlen(buffer, sizeof buffer), row.length) << row.bytesRead;
+    }
+}
+
+TEST(DetectionRules, UninstallKeyPathNamesTheCodeInBraces) {
+    char path[261];
+    ASSERT_TRUE(composeUninstallKeyPath(path, sizeof path, "3F1B7C2A-9D4E-4B6A-8C21-5E0D7A9B4C13"));
+    EXPECT_STREQ(path,
+                 "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\"
+                 "{3F1B7C2A-9D4E-4B6A-8C21-5E0D7A9B4C13}");
+    const std::string tooLong(207, 'X');  // 52 + 2 + 207 = 261: one byte too many
+    EXPECT_FALSE(composeUninstallKeyPath(path, sizeof path, tooLong.c_str()));
+    EXPECT_TRUE(composeUninstallKeyPath(path, sizeof path, tooLong.substr(1).c_str()));
+}

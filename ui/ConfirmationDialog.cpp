@@ -1,0 +1,141 @@
+#include "ui/ConfirmationDialog.h"
+
+#include <richedit.h>
+
+#include <cstring>
+
+#include "app/Framework.h"
+#include "core/SetupState.h"
+#include "core/SystemError.h"
+#include "core/Version.h"
+#include "res/ResourceIds.h"
+#include "ui/ConfirmationRules.h"
+
+namespace {
+
+SetupState* stateOf(HWND dialog) {
+    return reinterpret_cast<SetupState*>(GetWindowLongA(dialog, DWLP_USER));
+}
+
+// Ends the dialog first and tells the user afterwards: an ended dialog is hidden,
+// so the error box cannot uncover it and bring on another paint, and another box.
+void failDialog(HWND dialog, DWORD code) {
+    EndDialog(dialog, confirmationFailedAndReported);
+    reportSystemError(code);
+}
+
+// Bold, 8.5 points, black; face and character set stay the control's own.
+bool setTextFormat(HWND dialog) {
+    CHARFORMATA format;
+    std::memset(&format, 0, sizeof format);
+    format.cbSize = sizeof format;  // 60
+    format.dwMask = CFM_SIZE | CFM_COLOR | CFM_BOLD;
+    format.dwEffects = CFE_BOLD;
+    format.yHeight = 170;  // twips
+    format.yOffset = 0;
+    format.crTextColor = RGB(0, 0, 0);
+    return SendDlgItemMessageA(dialog, IDC_CONFIRMATION_TEXT, EM_SETCHARFORMAT, SCF_SELECTION,
+                               reinterpret_cast<LPARAM>(&format)) != 0;
+}
+
+// Inserted at the freshly created control's empty selection, so the text takes
+// the format just set there.
+bool setText(HWND dialog, const char* text) {
+    SETTEXTEX insertion;
+    insertion.flags = ST_SELECTION;
+    insertion.codepage = CP_ACP;
+    return SendDlgItemMessageA(dialog, IDC_CONFIRMATION_TEXT, EM_SETTEXTEX,
+                               reinterpret_cast<WPARAM>(&insertion),
+                               reinterpret_cast<LPARAM>(text)) != 0;
+}
+
+void initialise(HWND dialog, LPARAM lParam) {
+    SetWindowLongA(dialog, DWLP_USER, static_cast<LONG>(lParam));
+    SetupState& state = *stateOf(dialog);
+    centerWindowOnScreen(dialog);
+    const WORD bitmapId = LOWORD(state.bannerBitmapId);
+    // Stored untested: a missing banner shows up when the dialog paints.
+    state.bannerBitmap = bitmapId == 0 ? nullptr : LoadBitmapA(appInstance(), MAKEINTRESOURCEA(bitmapId));
+    // The code is 0 for both: these messages set no last error.
+    if (!setTextFormat(dialog)) failDialog(dialog, 0);
+    if (!setText(dialog, state.confirmationText)) failDialog(dialog, 0);
+}
+
+// Copies the banner, unscaled, into the client area of the frame control.
+void paint(HWND dialog) {
+    SetupState& state = *stateOf(dialog);
+    PAINTSTRUCT paintInfo;
+    HDC target = BeginPaint(dialog, &paintInfo);
+    HDC memory = CreateCompatibleDC(target);
+    if (memory == nullptr) {
+        const DWORD code = GetLastError();
+        EndPaint(dialog, &paintInfo);
+        failDialog(dialog, code);
+        return;
+    }
+    RECT frame;
+    GetClientRect(GetDlgItem(dialog, IDC_BANNER_FRAME), &frame);
+    HBITMAP banner = static_cast<HBITMAP>(state.bannerBitmap);
+    BITMAP facts;
+    bool painted = GetObjectA(banner, sizeof facts, &facts) != 0 &&
+                   SelectObject(memory, banner) != nullptr &&
+                   MapWindowPoints(GetDlgItem(dialog, IDC_BANNER_FRAME), dialog,
+                                   reinterpret_cast<POINT*>(&frame), 2) != 0 &&
+                   BitBlt(target, frame.left, frame.top, frame.right - frame.left,
+                          frame.bottom - frame.top, memory, 0, 0, SRCCOPY) != FALSE;
+    const DWORD code = painted ? 0 : GetLastError();
+    DeleteDC(memory);
+    EndPaint(dialog, &paintInfo);
+    if (!painted) failDialog(dialog, code);
+}
+
+}  // namespace
+
+INT_PTR CALLBACK confirmationDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_INITDIALOG:
+        initialise(dialog, lParam);
+        return TRUE;
+    case WM_PAINT:
+        paint(dialog);
+        return TRUE;
+    case WM_CLOSE:
+        // A close request ends the dialog exactly as the Cancel button does.
+        PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+        return TRUE;
+    case WM_COMMAND:
+        if (LOWORD(wParam) == IDOK) EndDialog(dialog, confirmationInstall);
+        else if (LOWORD(wParam) == IDCANCEL) EndDialog(dialog, confirmationCancel);
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
+
+int32_t runConfirmationDialog(SetupState& state, int32_t& cancelled) {
+    cancelled = 0;
+    const INT_PTR result =
+        DialogBoxParamA(appInstance(), MAKEINTRESOURCEA(IDD_CONFIRMATION), nullptr,
+                        confirmationDialogProc, reinterpret_cast<LPARAM>(&state));
+    const ConfirmationOutcome outcome = mapConfirmationEnd(result);
+    if (outcome.reportLastError) reportSystemError(GetLastError());
+    cancelled = outcome.cancelled;
+    return outcome.status;
+}
+
+int32_t confirmInstallation(const char* productNameText, SetupState& state,
+                            const char* productGuidText, int32_t& cancelled) {
+    cancelled = 0;
+    char builtInVersion[displayVersionCapacity];
+    formatFileVersion(builtInVersion, builtInVersionText, sizeof builtInVersion);
+    // Without this product's code there is nothing to confirm: say why, once,
+    // rather than letting an empty dialog fail with the system's text for success.
+    if (const char* mismatch = productCodeMismatchText(productGuidText)) {
+        reportFailure(mismatch);
+        return -1;
+    }
+    formatConfirmationText(state.confirmationText, sizeof state.confirmationText, productNameText,
+                           builtInVersion);
+    state.bannerBitmapId = bannerBitmapResource;
+    return runConfirmationDialog(state, cancelled);
+}
