@@ -1,0 +1,174 @@
+#include "ui/ProgressDialog.h"
+
+#include <commctrl.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "app/Framework.h"
+#include "core/SystemError.h"
+#include "core/Text.h"
+#include "core/Texts.h"
+#include "res/ResourceIds.h"
+
+namespace {
+
+// Written only by tests, while no monitor runs.
+ProgressDialogCalls testCalls = {};
+
+HANDLE createDoneEvent() {
+    auto create = testCalls.createEvent != nullptr ? testCalls.createEvent : CreateEventA;
+    return create(nullptr, TRUE, FALSE, nullptr);
+}
+
+HANDLE startDialogThread(ProgressDialogContext& context) {
+    auto create = testCalls.createThread != nullptr ? testCalls.createThread : CreateThread;
+    return create(nullptr, 0, progressDialogThread, &context, 0, nullptr);
+}
+
+INT_PTR runDialog(ProgressDialogContext& context) {
+    auto run = testCalls.dialogBoxParam != nullptr ? testCalls.dialogBoxParam : DialogBoxParamA;
+    return run(appInstance(), MAKEINTRESOURCEA(IDD_PROGRESS), nullptr, progressDialogProc,
+               reinterpret_cast<LPARAM>(&context));
+}
+
+// A failure whose code the system did not set must still end as a failure.
+int32_t reportCode(DWORD code) { return reportSystemError(code != 0 ? code : ERROR_GEN_FAILURE); }
+
+void publishWindow(ProgressDialogContext& context, HWND dialog) {
+    InterlockedExchangePointer(reinterpret_cast<void* volatile*>(&context.dialogWindow), dialog);
+}
+
+// Read afresh for every request, so that a dialog that comes up late is reached.
+HWND currentWindow(ProgressDialogContext& context) {
+    return static_cast<HWND>(InterlockedCompareExchangePointer(
+        reinterpret_cast<void* volatile*>(&context.dialogWindow), nullptr, nullptr));
+}
+
+// A null window would make PostMessage post to this thread's own queue.
+void postStep(ProgressDialogContext& context) {
+    HWND dialog = currentWindow(context);
+    if (dialog == nullptr) return;
+    PostMessageA(GetDlgItem(dialog, IDC_PROGRESS_BAR), PBM_STEPIT, 0, 0);
+}
+
+int barPosition(ProgressDialogContext& context) {
+    HWND dialog = currentWindow(context);
+    if (dialog == nullptr) return 0;
+    return static_cast<int>(SendMessageA(GetDlgItem(dialog, IDC_PROGRESS_BAR), PBM_GETPOS, 0, 0));
+}
+
+void runUpBar(ProgressDialogContext& context) {
+    int position = barPosition(context);
+    for (int step = position; step < progressRangeMax; ++step) {
+        postStep(context);
+        Sleep(runUpStepPauseMs);
+    }
+}
+
+// False while the dialog has not come up yet: the request must be made again.
+bool requestEnd(ProgressDialogContext& context) {
+    HWND dialog = currentWindow(context);
+    if (dialog == nullptr) return false;
+    EndDialog(dialog, 0);
+    return true;
+}
+
+}  // namespace
+
+void setProgressDialogCalls(const ProgressDialogCalls* calls) {
+    testCalls = calls != nullptr ? *calls : ProgressDialogCalls{};
+}
+
+int32_t monitorProcess(HANDLE process, const char* productName) {
+    bool processEnded = false;
+    bool endRequested = false;
+    ProgressDialogContext context;
+    std::memset(&context, 0, sizeof context);
+    context.processHandle = process;
+    copyBounded(context.productName, productName, sizeof context.productName);
+
+    // Without the event the end of the dialog could never be seen.
+    context.doneEvent = createDoneEvent();
+    if (context.doneEvent == nullptr) return reportCode(GetLastError());
+    HANDLE thread = startDialogThread(context);
+    if (thread == nullptr) {
+        DWORD code = GetLastError();
+        CloseHandle(context.doneEvent);
+        return reportCode(code);
+    }
+    // Only the event tells when the dialog is over; the thread handle is not needed.
+    CloseHandle(thread);
+
+    while (WaitForSingleObject(context.doneEvent, 0) != WAIT_OBJECT_0) {
+        if (processEnded) {
+            if (!endRequested) endRequested = requestEnd(context);
+            // Waiting for a dialog that has not come up yet: do not spin a core.
+            if (!endRequested) Sleep(runUpStepPauseMs);
+            continue;
+        }
+        // A failed wait counts as a running process.
+        if (WaitForSingleObject(context.processHandle, 0) != WAIT_OBJECT_0) {
+            postStep(context);
+            Sleep(monitorStepPauseMs);
+            continue;
+        }
+        processEnded = true;
+        runUpBar(context);
+        endRequested = requestEnd(context);
+    }
+    CloseHandle(context.doneEvent);
+
+    // The event orders the dialog thread's write of cancelled before this read.
+    if (context.cancelled != 0) return -1;
+    if (!processEnded) return reportSystemError(monitorDialogTimeout);
+    return 0;
+}
+
+DWORD WINAPI progressDialogThread(void* parameter) {
+    auto& context = *static_cast<ProgressDialogContext*>(parameter);
+    context.cancelled = 0;
+    INT_PTR result = runDialog(context);
+    if (result == IDCANCEL) {
+        context.cancelled = 1;
+    } else if (result == -1) {
+        reportCode(GetLastError());
+    }
+    // The monitor may release the context as soon as it sees the event.
+    SetEvent(context.doneEvent);
+    return 1;
+}
+
+INT_PTR CALLBACK progressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    switch (message) {
+    case WM_INITDIALOG: {
+        SetWindowLongA(dialog, DWLP_USER, static_cast<LONG>(lParam));
+        auto* context = reinterpret_cast<ProgressDialogContext*>(GetWindowLongA(dialog, DWLP_USER));
+        publishWindow(*context, dialog);
+        // The product name is an argument, never part of the format.
+        char text[textCapacity];
+        std::snprintf(text, sizeof text, progressTemplate, context->productName);
+        text[sizeof text - 1] = '\0';
+        SendDlgItemMessageA(dialog, IDC_PROGRESS_TEXT, WM_SETTEXT, 0, reinterpret_cast<LPARAM>(text));
+        SendDlgItemMessageA(dialog, IDC_PROGRESS_BAR, PBM_SETRANGE, 0, MAKELPARAM(0, progressRangeMax));
+        SendDlgItemMessageA(dialog, IDC_PROGRESS_BAR, PBM_SETSTEP, 1, 0);
+        centerWindowOnScreen(dialog);
+        return TRUE;
+    }
+    case WM_CLOSE:
+        // The close button, the system menu and Alt+F4 act exactly as "Cancel".
+        PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
+        return TRUE;
+    case WM_COMMAND:
+        if (LOWORD(wParam) == IDCANCEL) {
+            // Noted here as well: the monitor's end request may still overwrite the
+            // result before the modal loop has let go of the dialog.
+            auto* context = reinterpret_cast<ProgressDialogContext*>(GetWindowLongA(dialog, DWLP_USER));
+            if (context != nullptr) context->cancelled = 1;
+            EndDialog(dialog, IDCANCEL);
+        }
+        return TRUE;
+    default:
+        return FALSE;
+    }
+}
