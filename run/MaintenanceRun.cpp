@@ -1,8 +1,189 @@
 #include "run/MaintenanceRun.h"
 
+#include <windows.h>
+
+#include <cstring>
+
 #include "core/SetupState.h"
+#include "core/SystemError.h"
+#include "core/SystemText.h"
+#include "core/Texts.h"
+#include "core/Version.h"
+#include "run/CommandRules.h"
+#include "ui/ProgressDialog.h"
+
+namespace {
+
+// Whether the stage goes on after a step, and its status when it does not.
+struct StepResult {
+    bool goOn;
+    int32_t status;
+};
+
+constexpr StepResult proceed = {true, 0};
+
+// A failure whose code the system did not set must still end the chain.
+int32_t reportCode(DWORD code) { return reportSystemError(code != 0 ? code : ERROR_GEN_FAILURE); }
+int32_t reportLastError() { return reportCode(GetLastError()); }
+// A cut path names some other file: never used, always reported.
+int32_t reportCutPath() { return reportSystemError(ERROR_FILENAME_EXCED_RANGE); }
+
+bool isDotEntry(const char* name) { return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0; }
+
+StepResult splitCommand(SetupState& state, char* arguments) {
+    switch (splitUninstallCommand(state.uninstallCommand, sizeof state.uninstallCommand, arguments,
+                                  textCapacity, systemLeadByte)) {
+    case commandSplit:
+        return proceed;
+    case commandMayBeCut:
+        return {false, reportCutPath()};
+    default:
+        // Unquoted, unclosed or relative: no program can be told apart safely.
+        return {false, reportSystemError(ERROR_BAD_PATHNAME)};
+    }
+}
+
+StepResult makeStagingDirectory(char* staging) {
+    char temporary[textCapacity] = {};
+    DWORD length = GetTempPathA(sizeof temporary, temporary);
+    if (length == 0) return {false, reportLastError()};
+    if (length >= sizeof temporary) return {false, reportCutPath()};
+    if (!composeText(staging, textCapacity, temporary, stagingDirectoryName))
+        return {false, reportCutPath()};
+    // Left from an earlier run, it is reused as it is.
+    CreateDirectoryA(staging, nullptr);
+    return proceed;
+}
+
+// Every entry of the maintenance program's directory, subdirectories included
+// (their copy fails and ends the stage).
+StepResult stageMaintenanceFiles(const char* source, const char* staging) {
+    char pattern[textCapacity];
+    if (!composeText(pattern, sizeof pattern, source, "*.*")) return {false, reportCutPath()};
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA(pattern, &entry);
+    if (search == INVALID_HANDLE_VALUE) {
+        reportFailure(textNoMaintenanceFiles);
+        return {false, 0};
+    }
+    int32_t status = 0;
+    do {
+        if (isDotEntry(entry.cFileName)) continue;
+        char from[textCapacity];
+        char to[textCapacity];
+        if (!composeText(from, sizeof from, source, entry.cFileName) ||
+            !composeText(to, sizeof to, staging, "\\", entry.cFileName)) {
+            status = reportCutPath();
+            break;
+        }
+        if (!CopyFileA(from, to, FALSE)) {
+            status = reportLastError();
+            break;
+        }
+    } while (FindNextFileA(search, &entry));
+    if (status == 0) {
+        DWORD code = GetLastError();
+        if (code != ERROR_NO_MORE_FILES) status = reportCode(code);
+    }
+    FindClose(search);
+    return {status == 0, status};
+}
+
+StepResult stageResponseFile(const SetupState& state, const char* staging, char* arguments) {
+    char from[textCapacity];
+    char to[textCapacity];
+    if (!composeText(from, sizeof from, state.setupDirectory, responseFileName) ||
+        !composeText(to, sizeof to, staging, "\\", responseFileName))
+        return {false, reportCutPath()};
+    if (!CopyFileA(from, to, FALSE)) return {false, reportLastError()};
+    // A read-only response file from the medium would survive the clean-up.
+    if (!SetFileAttributesA(to, FILE_ATTRIBUTE_NORMAL)) return {false, reportLastError()};
+    if (!appendSilentSwitches(arguments, textCapacity, to)) return {false, reportCutPath()};
+    return proceed;
+}
+
+StepResult prepareUpgrade(SetupState& state, char* arguments, char* staging) {
+    StepResult result = makeStagingDirectory(staging);
+    if (!result.goOn) return result;
+    char source[textCapacity];
+    // A fully qualified program path always has one; kept as a guard.
+    if (!directoryOf(source, sizeof source, state.uninstallCommand, systemLeadByte))
+        return {false, reportSystemError(ERROR_BAD_PATHNAME)};
+    result = stageMaintenanceFiles(source, staging);
+    if (!result.goOn) return result;
+    if (versionTimes100(state.installedVersion) > highestUpgradableVersion) {
+        reportFailure(textIllegalVersion);
+        return {false, -1};
+    }
+    result = stageResponseFile(state, staging, arguments);
+    if (!result.goOn) return result;
+    if (!composeText(state.uninstallCommand, sizeof state.uninstallCommand, staging, "\\",
+                     installerName))
+        return {false, reportCutPath()};
+    return proceed;
+}
+
+// Starts the program and waits for it under the progress dialog.
+int32_t runAndWatch(SetupState& state, char* arguments) {
+    STARTUPINFOA startup;
+    std::memset(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    std::memset(&process, 0, sizeof process);
+    // The argument text alone is the command line, empty or not.
+    if (!CreateProcessA(state.uninstallCommand, arguments, nullptr, nullptr, FALSE,
+                        NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup, &process))
+        return reportLastError();
+    int32_t result = monitorProcess(process.hProcess, state.productName);
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    return result;
+}
+
+// Deletion troubles are shown and passed over; only a broken listing ends it.
+int32_t cleanUpStaging(const char* staging) {
+    Sleep(cleanupPauseMs);
+    char pattern[textCapacity];
+    if (!composeText(pattern, sizeof pattern, staging, "\\", "*.*")) return reportCutPath();
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA(pattern, &entry);
+    if (search == INVALID_HANDLE_VALUE) {
+        reportFailure(textNoStagedFiles);
+    } else {
+        do {
+            if (isDotEntry(entry.cFileName)) continue;
+            char path[textCapacity];
+            if (!composeText(path, sizeof path, staging, "\\", entry.cFileName)) {
+                reportCutPath();
+                continue;
+            }
+            if (!DeleteFileA(path)) reportLastError();
+        } while (FindNextFileA(search, &entry));
+        DWORD code = GetLastError();
+        FindClose(search);
+        if (code != ERROR_NO_MORE_FILES) return reportCode(code);
+    }
+    if (!RemoveDirectoryA(staging)) reportLastError();
+    return 0;
+}
+
+}  // namespace
 
 int32_t runMaintenance(SetupState& state) {
     if (state.stopSetup || !state.runInstalledSetup) return 0;
-    return 0;
+
+    char arguments[textCapacity] = {};
+    StepResult step = splitCommand(state, arguments);
+    if (!step.goOn) return step.status;
+
+    char staging[textCapacity] = {};
+    if (state.upgradeMode) {
+        step = prepareUpgrade(state, arguments, staging);
+        if (!step.goOn) return step.status;
+    }
+
+    int32_t result = runAndWatch(state, arguments);
+    if (result != 0) return result;
+    if (!state.upgradeMode) return 0;
+    return cleanUpStaging(staging);
 }

@@ -1,6 +1,22 @@
-// The maintenance-run stage: runs the installed copy's maintenance program (an
-// uninstall, or a staged silent upgrade) and waits for it under the progress
-// dialog.
+// The maintenance-run stage: runs the installed copy's maintenance program and
+// waits for it under the progress dialog.
+//
+// Uninstall mode (upgradeMode 0): the program of the registered uninstall command
+// is started where it lies, with the command's arguments alone as its command
+// line. Upgrade mode: the program's directory is copied into a staging directory
+// under %TEMP%, installed versions above 1.10 are refused, the response file is
+// staged, the staged extsetup.exe runs silently with it, and the staging
+// directory is emptied and removed afterwards.
+//
+// Reads stopSetup, runInstalledSetup, upgradeMode, installedVersion,
+// setupDirectory and productName. Reads uninstallCommand and overwrites it with
+// the program path, in upgrade mode then with the staged program's path.
+// Status: 0 when there was nothing to do, the program ran to its end (clean-up
+// troubles are shown but do not count), or the maintenance directory cannot be
+// searched (shown). -1 when the installed version is refused or the user stopped
+// waiting. Any other value: a Windows error code already shown, among them
+// ERROR_BAD_PATHNAME for a command that is not a quoted full path and
+// ERROR_FILENAME_EXCED_RANGE for a path or command line that would be cut.
 #pragma once
 #include <cstdint>
 

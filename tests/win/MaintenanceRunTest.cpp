@@ -1,0 +1,378 @@
+// The maintenance-run stage against real files, a real %TEMP% (pointed at a
+// scratch folder through TMP) and a real child program: the stand-in installer,
+// which logs its module path and command line. The progress dialog is real too.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "MessageRecorder.h"
+#include "core/SetupState.h"
+#include "core/SystemError.h"
+#include "core/Texts.h"
+#include "run/MaintenanceRun.h"
+
+namespace {
+
+std::string moduleDirectory() {
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string text(path);
+    return text.substr(0, text.rfind('\\') + 1);
+}
+
+// Built beside the tests: <build>/tools/standin.exe.
+std::string standinPath() { return moduleDirectory() + "..\\..\\tools\\standin.exe"; }
+
+bool exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+void writeFile(const std::string& path, const std::string& content) {
+    std::ofstream(path, std::ios::binary) << content;
+}
+
+void removeTree(const std::string& path) {
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA((path + "\\*").c_str(), &entry);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = entry.cFileName;
+            if (name == "." || name == "..") continue;
+            std::string full = path + "\\" + name;
+            SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                removeTree(full);
+            else
+                DeleteFileA(full.c_str());
+        } while (FindNextFileA(search, &entry));
+        FindClose(search);
+    }
+    RemoveDirectoryA(path.c_str());
+}
+
+std::vector<std::string> listDirectory(const std::string& path) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA((path + "\\*").c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do {
+        std::string name = entry.cFileName;
+        if (name != "." && name != "..") names.push_back(name);
+    } while (FindNextFileA(search, &entry));
+    FindClose(search);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// One JSON string field of a stand-in log line, unescaped.
+std::string jsonField(const std::string& line, const std::string& key) {
+    size_t at = line.find("\"" + key + "\":\"");
+    if (at == std::string::npos) return "<missing>";
+    std::string value;
+    for (size_t i = at + key.size() + 4; i < line.size() && line[i] != '"'; ++i) {
+        if (line[i] == '\\') ++i;
+        value += line[i];
+    }
+    return value;
+}
+
+std::string errorBoxText(DWORD code) {
+    MessageRecorder reference;
+    reportSystemError(code);
+    return reference.boxes.at(0).text;
+}
+
+class MaintenanceRun : public testing::Test {
+public:
+    void SetUp() override {
+        if (!exists(standinPath())) GTEST_SKIP() << "build the standin target first";
+        char temp[MAX_PATH] = {};
+        GetTempPathA(MAX_PATH, temp);
+        root = std::string(temp) + "korvane-maintenance-test";
+        removeTree(root);
+        CreateDirectoryA(root.c_str(), nullptr);
+        medium = root + "\\medium\\";
+        installed = root + "\\installed\\";
+        tmp = root + "\\tmp\\";
+        staging = tmp + stagingDirectoryName;
+        log = root + "\\standin.log";
+        CreateDirectoryA(medium.c_str(), nullptr);
+        CreateDirectoryA(installed.c_str(), nullptr);
+        CreateDirectoryA(tmp.c_str(), nullptr);
+        writeFile(medium + responseFileName, "[InstallShield Silent]\r\n");
+        SetFileAttributesA((medium + responseFileName).c_str(), FILE_ATTRIBUTE_READONLY);
+        CopyFileA(standinPath().c_str(), (installed + "setup.exe").c_str(), FALSE);
+        CopyFileA(standinPath().c_str(), (installed + installerName).c_str(), FALSE);
+        writeFile(installed + "data1.cab", "cab");
+        savedTmp = variable("TMP");
+        SetEnvironmentVariableA("TMP", tmp.c_str());
+        SetEnvironmentVariableA("KORVANE_STANDIN_LOG", log.c_str());
+        std::memset(&state, 0, sizeof state);
+        state.runInstalledSetup = 1;
+        std::strcpy(state.setupDirectory, medium.c_str());
+        std::strcpy(state.productName, "Korvane Studio");
+    }
+
+    void TearDown() override {
+        if (root.empty()) return;
+        SetEnvironmentVariableA("TMP", savedTmp.c_str());
+        SetEnvironmentVariableA("KORVANE_STANDIN_LOG", nullptr);
+        removeTree(root);
+    }
+
+    static std::string variable(const char* name) {
+        char value[1024] = {};
+        GetEnvironmentVariableA(name, value, sizeof value);
+        return value;
+    }
+
+    void command(const std::string& text) { std::strcpy(state.uninstallCommand, text.c_str()); }
+
+    void upgrade(const char* version, const std::string& arguments) {
+        state.upgradeMode = 1;
+        std::strcpy(state.installedVersion, version);
+        command("\"" + installed + "setup.exe\" " + arguments);
+    }
+
+    // The stand-in's start line, or empty when nothing was started.
+    std::string startLine() {
+        std::ifstream in(log);
+        std::string line;
+        while (std::getline(in, line))
+            if (line.find("\"event\":\"start\"") != std::string::npos) return line;
+        return "";
+    }
+
+    std::string root, medium, installed, tmp, staging, log, savedTmp;
+    SetupState state;
+};
+
+}  // namespace
+
+TEST_F(MaintenanceRun, DoesNothingWhenNotWanted) {
+    const int32_t flags[][2] = {{1, 1}, {0, 0}, {1, 0}};  // stopSetup, runInstalledSetup
+    for (const auto& f : flags) {
+        MessageRecorder recorder;
+        state.stopSetup = f[0];
+        state.runInstalledSetup = f[1];
+        state.upgradeMode = 1;
+        command("\"" + installed + "setup.exe\" -x");
+        EXPECT_EQ(runMaintenance(state), 0);
+        EXPECT_STREQ(state.uninstallCommand, ("\"" + installed + "setup.exe\" -x").c_str());
+        EXPECT_TRUE(recorder.boxes.empty());
+        EXPECT_FALSE(exists(staging));
+        EXPECT_EQ(startLine(), "");
+    }
+}
+
+TEST_F(MaintenanceRun, UninstallStartsTheRegisteredProgramWithItsArgumentsAlone) {
+    struct Case {
+        std::string after, commandLine;
+    };
+    const Case cases[] = {{"   -runfromtemp -l0x0409 -removeonly", "-runfromtemp -l0x0409 -removeonly"},
+                          {"", ""}};
+    for (const Case& c : cases) {
+        DeleteFileA(log.c_str());
+        MessageRecorder recorder;
+        command("\"" + installed + "setup.exe\"" + c.after);
+        EXPECT_EQ(runMaintenance(state), 0);
+        EXPECT_TRUE(recorder.boxes.empty());
+        std::string line = startLine();
+        EXPECT_EQ(jsonField(line, "module"), installed + "setup.exe");
+        std::string seen = jsonField(line, "cmdline");
+        // Windows hands an empty command line over as it is; Wine puts the quoted
+        // program path in its place.
+        if (c.commandLine.empty() && seen == "\"" + installed + "setup.exe\"") seen.clear();
+        EXPECT_EQ(seen, c.commandLine);
+        EXPECT_EQ(std::string(state.uninstallCommand), installed + "setup.exe");
+        EXPECT_FALSE(exists(staging));
+    }
+}
+
+// Nothing that is not a quoted full path is ever started: an unquoted path could
+// be cut at any blank, and a relative one would be looked up in the launcher's
+// own folder.
+TEST_F(MaintenanceRun, RefusesCommandsWithoutAQuotedFullPath) {
+    CopyFileA(standinPath().c_str(), (moduleDirectory() + "setup.exe").c_str(), FALSE);
+    SetCurrentDirectoryA(moduleDirectory().c_str());
+    const std::string badPath = errorBoxText(ERROR_BAD_PATHNAME);
+    const std::string commands[] = {
+        installed + "setup.exe -x",
+        "MsiExec.exe /X{3F1B7C2A-9D4E-4B6A-8C21-5E0D7A9B4C13}",
+        "\"" + installed + "setup.exe -x",
+        "\"setup.exe\" -x",
+        "\"..\\win\\setup.exe\" -x",
+    };
+    for (int mode = 0; mode < 2; ++mode) {
+        for (const std::string& text : commands) {
+            SCOPED_TRACE(text);
+            MessageRecorder recorder;
+            state.upgradeMode = mode;
+            std::strcpy(state.installedVersion, "1.0");
+            command(text);
+            EXPECT_EQ(runMaintenance(state), ERROR_BAD_PATHNAME);
+            ASSERT_EQ(recorder.boxes.size(), 1u);
+            EXPECT_EQ(recorder.boxes[0].text, badPath);
+            EXPECT_EQ(recorder.boxes[0].caption, "Error");
+        }
+    }
+    DeleteFileA((moduleDirectory() + "setup.exe").c_str());
+    EXPECT_EQ(startLine(), "");
+    EXPECT_FALSE(exists(staging));
+}
+
+TEST_F(MaintenanceRun, QuotesInTheArgumentsMakeTheStartFail) {
+    MessageRecorder recorder;
+    command("\"" + installed + "setup.exe\" -f1\"C:\\a.iss\"");
+    int32_t result = runMaintenance(state);
+    EXPECT_NE(result, 0);
+    ASSERT_EQ(recorder.boxes.size(), 1u);
+    EXPECT_EQ(recorder.boxes[0].caption, "Error");
+    EXPECT_EQ(startLine(), "");
+}
+
+TEST_F(MaintenanceRun, UpgradeRunsTheStagedInstallerSilentlyAndCleansUp) {
+    MessageRecorder recorder;
+    writeFile(installed + "layout.bin", "x");
+    upgrade("1.10", "  -runfromtemp -l0x0409");
+    EXPECT_EQ(runMaintenance(state), 0);
+    EXPECT_TRUE(recorder.boxes.empty());
+    std::string line = startLine();
+    EXPECT_EQ(jsonField(line, "module"), staging + "\\extsetup.exe");
+    EXPECT_EQ(jsonField(line, "cmdline"),
+              "-runfromtemp -l0x0409 /s /SMS /f1\"" + staging + "\\v1uninst100.iss\"");
+    // What the staged installer found beside itself.
+    EXPECT_NE(line.find("\"files\":["), std::string::npos);
+    for (const char* name : {"setup.exe", "extsetup.exe", "data1.cab", "layout.bin", "v1uninst100.iss"})
+        EXPECT_NE(line.find(std::string("\"") + name + "\""), std::string::npos) << name;
+    EXPECT_FALSE(exists(staging));
+    EXPECT_TRUE(exists(tmp));
+}
+
+TEST_F(MaintenanceRun, VersionGateRefusesAbove110AfterStaging) {
+    for (const char* version : {"1.11", "1.2", "2.0"}) {
+        SCOPED_TRACE(version);
+        MessageRecorder recorder;
+        upgrade(version, "-x");
+        EXPECT_EQ(runMaintenance(state), -1);
+        ASSERT_EQ(recorder.boxes.size(), 1u);
+        EXPECT_EQ(recorder.boxes[0].text, "Illegal installed version.");
+        EXPECT_EQ(recorder.boxes[0].caption, "Error");
+        EXPECT_EQ(recorder.boxes[0].style, static_cast<unsigned>(MB_OK | MB_ICONERROR));
+        EXPECT_EQ(listDirectory(staging),
+                  (std::vector<std::string>{"data1.cab", "extsetup.exe", "setup.exe"}));
+    }
+    EXPECT_EQ(startLine(), "");
+}
+
+TEST_F(MaintenanceRun, MissingMaintenanceDirectoryLeavesAnEmptyStagingAndGoesOn) {
+    MessageRecorder recorder;
+    state.upgradeMode = 1;
+    std::strcpy(state.installedVersion, "1.0");
+    command("\"" + root + "\\gone\\setup.exe\" -x");
+    EXPECT_EQ(runMaintenance(state), 0);
+    ASSERT_EQ(recorder.boxes.size(), 1u);
+    EXPECT_EQ(recorder.boxes[0].text,
+              "Could not find any files in InstallShield Installation Information directory.");
+    EXPECT_TRUE(exists(staging));
+    EXPECT_TRUE(listDirectory(staging).empty());
+    EXPECT_EQ(startLine(), "");
+}
+
+// Each failure is shown with the system's text and ends the stage with its code.
+TEST_F(MaintenanceRun, StagingFailuresEndTheStageWithTheirCode) {
+    struct Case {
+        const char* name;
+        void (*arrange)(MaintenanceRun&);
+        DWORD code;  // 0: any non-zero code
+    };
+    const Case cases[] = {
+        {"subdirectory", [](MaintenanceRun& t) { CreateDirectoryA((t.installed + "sub").c_str(), nullptr); }, 0},
+        {"response file missing",
+         [](MaintenanceRun& t) {
+             SetFileAttributesA((t.medium + responseFileName).c_str(), FILE_ATTRIBUTE_NORMAL);
+             DeleteFileA((t.medium + responseFileName).c_str());
+         },
+         ERROR_FILE_NOT_FOUND},
+        {"no extsetup.exe to start", [](MaintenanceRun& t) { DeleteFileA((t.installed + installerName).c_str()); },
+         ERROR_FILE_NOT_FOUND},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TearDown();
+        SetUp();
+        c.arrange(*this);
+        MessageRecorder recorder;
+        upgrade("1.0", "-x");
+        int32_t result = runMaintenance(state);
+        if (c.code != 0) {
+            EXPECT_EQ(result, static_cast<int32_t>(c.code));
+        }
+        EXPECT_NE(result, 0);
+        ASSERT_EQ(recorder.boxes.size(), 1u);
+        EXPECT_EQ(recorder.boxes[0].text, errorBoxText(result));
+        EXPECT_EQ(startLine(), "");
+        EXPECT_TRUE(exists(staging + "\\data1.cab") || std::string(c.name) == "subdirectory");
+    }
+}
+
+TEST_F(MaintenanceRun, LeftoverStagingIsReusedAndEmptiedWhole) {
+    CreateDirectoryA(staging.c_str(), nullptr);
+    writeFile(staging + "\\stale.txt", "from an earlier run");
+    writeFile(staging + "\\data1.cab", "old");
+    MessageRecorder recorder;
+    upgrade("1.0", "-x");
+    EXPECT_EQ(runMaintenance(state), 0);
+    EXPECT_TRUE(recorder.boxes.empty());
+    std::string line = startLine();
+    EXPECT_NE(line.find("\"stale.txt\""), std::string::npos);
+    EXPECT_FALSE(exists(staging));
+}
+
+TEST_F(MaintenanceRun, AStagedFileThatCannotBeDeletedIsShownAndTheRunStillSucceeds) {
+    writeFile(installed + "locked.dat", "read-only");
+    SetFileAttributesA((installed + "locked.dat").c_str(), FILE_ATTRIBUTE_READONLY);
+    const std::string denied = errorBoxText(ERROR_ACCESS_DENIED);
+    const std::string notEmpty = errorBoxText(ERROR_DIR_NOT_EMPTY);
+    MessageRecorder recorder;
+    upgrade("1.0", "-x");
+    EXPECT_EQ(runMaintenance(state), 0);
+    ASSERT_EQ(recorder.boxes.size(), 2u);
+    EXPECT_EQ(recorder.boxes[0].text, denied);
+    EXPECT_EQ(recorder.boxes[1].text, notEmpty);
+    EXPECT_EQ(listDirectory(staging), std::vector<std::string>{"locked.dat"});
+}
+
+// A cut staging path or command line would run another file or hand the
+// installer a broken response-file path: refused before anything starts.
+TEST_F(MaintenanceRun, NeverRunsACutPathOrCommandLine) {
+    struct Case {
+        const char* name;
+        size_t tmpLength;  // length of the TMP folder, with its backslash
+        std::string arguments;
+    };
+    const Case cases[] = {
+        {"temporary folder longer than the buffer", 280, "-x"},
+        {"command line would lose the response file's end", 200, "-runfromtemp -l0x0409"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        // Nested folders of at most 100 bytes each.
+        std::string folder = root;
+        while (folder.size() + 1 < c.tmpLength) {
+            size_t part = std::min<size_t>(100, c.tmpLength - folder.size() - 2);
+            folder += "\\" + std::string(part, 't');
+            CreateDirectoryA(folder.c_str(), nullptr);
+        }
+        SetEnvironmentVariableA("TMP", (folder + "\\").c_str());
+        MessageRecorder recorder;
+        upgrade("1.0", c.arguments);
+        EXPECT_EQ(runMaintenance(state), ERROR_FILENAME_EXCED_RANGE);
+        EXPECT_EQ(recorder.boxes.size(), 1u);
+        EXPECT_EQ(startLine(), "");
+    }
+}
