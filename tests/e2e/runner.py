@@ -4,8 +4,9 @@
     runner.py --launcher EXE --robot EXE --standin EXE --winerun SCRIPT
               --work DIR scenario.json [scenario.json ...]
 
-A scenario is a JSON file. Everything is optional; the defaults give a medium
-with no installed copy, and the user pressing "Install" in the confirmation.
+A scenario file holds one scenario, or several as {"scenarios": [{"name": ..}, ..]}.
+Everything in a scenario is optional; the defaults give a medium with no
+installed copy, and the user pressing "Install" in the confirmation.
 
   "medium":   {"omit": [names], "files": {name: CONTENT}, "readonly": [names]}
               default files: KorvaneSetup.exe, setup.ini (ProductGUID, Product=Korvane),
@@ -26,6 +27,9 @@ with no installed copy, and the user pressing "Install" in the confirmation.
                "type": "WinNT"} (what the registry says; Version left unset)
   "env":      {"TEMP": "{work}\\tmp", ...}   for the launcher (and its children)
   "cwd":      the launcher's current directory (default {work}, not the medium)
+  "locale":   e.g. "ja_JP.UTF-8": LC_ALL and LANG for the run (ANSI code page 932;
+              LANG alone does not change Wine's code page here). Wine's own texts,
+              such as the message-box buttons, then come in that language.
   "plan":     {"<substring of module path>": ms}  how long stand-ins stay alive
   "confirm":  true (default): expect the confirmation dialog first and press
               "Install"; "cancel": the same, pressing "Cancel"; false: none implied
@@ -264,9 +268,17 @@ def compare_started(expected, starts, problems):
                         i + 1, k, json.dumps(want, ensure_ascii=False), json.dumps(got, ensure_ascii=False)))
 
 
-def run_scenario(path, args, prefix):
-    sc = json.load(open(path, encoding="utf-8"))
-    name = os.path.splitext(os.path.basename(path))[0]
+def load(path):
+    """The scenarios of one file: the file is one scenario, or holds a list of
+    them under "scenarios", each with a "name"."""
+    data = json.load(open(path, encoding="utf-8"))
+    stem = os.path.splitext(os.path.basename(path))[0]
+    if "scenarios" not in data:
+        return [(stem, data)]
+    return [(stem + "/" + sc["name"], sc) for sc in data["scenarios"]]
+
+
+def run_scenario(name, sc, args, prefix):
     work = os.path.join(os.path.abspath(args.work), name)
     remove(work)
     medium = os.path.join(work, "medium")
@@ -345,7 +357,14 @@ def run_scenario(path, args, prefix):
         f.writelines("\t".join(esc(x) for x in line) + "\n" for line in lines)
 
     started_at = time.monotonic()
-    robot = subprocess.Popen([args.winerun, args.robot, win(script)], stdout=subprocess.PIPE, stderr=subprocess.STDOUT)
+    run_env = dict(os.environ)
+    if "locale" in sc:
+        run_env.update(LC_ALL=sc["locale"], LANG=sc["locale"])
+    # Output goes to a file, not a pipe: programs started during the run (the
+    # stand-ins, wineserver) inherit it and may outlive the robot.
+    robot_log = open(os.path.join(work, "robot.out"), "w+b")
+    robot = subprocess.Popen([args.winerun, args.robot, win(script)], env=run_env,
+                             stdout=robot_log, stderr=subprocess.STDOUT)
     limit = started_at + sc.get("timeout_ms", 60000) / 1000 + 60
     while robot.poll() is None and time.monotonic() < limit:
         for marker, shot in list(shots.items()):
@@ -358,7 +377,10 @@ def run_scenario(path, args, prefix):
     if robot.poll() is None:
         robot.kill()
         problems.append("the robot did not end; killed")
-    robot_out = robot.communicate()[0].decode("utf-8", "replace")
+    robot.wait()
+    robot_log.seek(0)
+    robot_out = robot_log.read().decode("utf-8", "replace")
+    robot_log.close()
     # End stand-ins that are still running, and wait for their exit records.
     open(stop, "w").close()
     records = []
@@ -425,14 +447,17 @@ def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     for opt in ("launcher", "robot", "standin", "winerun", "work"):
         ap.add_argument("--" + opt, required=True)
-    ap.add_argument("scenarios", nargs="+")
+    ap.add_argument("--only", help="run only the scenario of this name (file/name)")
+    ap.add_argument("scenarios", nargs="+", help="scenario files")
     args = ap.parse_args()
     if not os.environ.get("DISPLAY"):
         sys.exit("runner: DISPLAY is not set; the launcher's windows need an X display (start Xvfb, "
                  "or run through tests/e2e/with-display)")
     prefix = Prefix(args.winerun)
-    ok = [run_scenario(s, args, prefix) for s in args.scenarios]
-    sys.exit(0 if all(ok) else 1)
+    ok = [run_scenario(name, sc, args, prefix) for path in args.scenarios for name, sc in load(path)
+          if not args.only or name == args.only or name.split("/")[-1] == args.only]
+    print("%d of %d scenarios passed" % (sum(ok), len(ok)))
+    sys.exit(0 if ok and all(ok) else 1)
 
 
 if __name__ == "__main__":
