@@ -58,11 +58,18 @@ int barPosition(ProgressDialogContext& context) {
     return static_cast<int>(SendMessageA(GetDlgItem(dialog, IDC_PROGRESS_BAR), PBM_GETPOS, 0, 0));
 }
 
+// Paced against the clock, not by a fixed sleep per step: a 5 ms sleep lasts
+// longer on most systems (up to a whole timer tick), and the run-up must stay
+// within 300 x 5 ms.
 void runUpBar(ProgressDialogContext& context) {
     int position = barPosition(context);
+    DWORD start = GetTickCount();
+    DWORD due = 0;
     for (int step = position; step < progressRangeMax; ++step) {
         postStep(context);
-        Sleep(runUpStepPauseMs);
+        due += runUpStepPauseMs;
+        DWORD elapsed = GetTickCount() - start;
+        if (elapsed < due) Sleep(due - elapsed);
     }
 }
 
