@@ -52,6 +52,7 @@ Placeholders in texts: {medium} {work} {cwd} {temp} {staging} {maint} {guid},
 and {syserr:N}, the system's message text for error code N.
 """
 import argparse
+import fcntl
 import json
 import os
 import re
@@ -381,15 +382,21 @@ def run_scenario(name, sc, args, prefix):
     robot_log.seek(0)
     robot_out = robot_log.read().decode("utf-8", "replace")
     robot_log.close()
-    # End stand-ins that are still running, and wait for their exit records.
+    # End stand-ins that are still running, and wait for their records: a program
+    # that the launcher started just before it ended may not have written yet.
     open(stop, "w").close()
-    records = []
-    deadline = time.monotonic() + 10
+    want = len(expected.get("started", []))
+    records, text, changed = [], None, time.monotonic()
+    deadline = changed + 10
     while time.monotonic() < deadline:
-        records = [json.loads(l) for l in open(log, encoding="utf-8")] if os.path.exists(log) else []
-        if sum(r["event"] == "start" for r in records) == sum(r["event"] == "exit" for r in records):
+        now_text = open(log, encoding="utf-8").read() if os.path.exists(log) else ""
+        if now_text != text:
+            text, changed = now_text, time.monotonic()
+            records = [json.loads(line) for line in text.splitlines()]
+        starts_n = sum(r["event"] == "start" for r in records)
+        if starts_n >= want and starts_n == len(records) - starts_n and time.monotonic() - changed >= 0.5:
             break
-        time.sleep(0.1)
+        time.sleep(0.05)
     elapsed = time.monotonic() - started_at
 
     try:
@@ -454,6 +461,9 @@ def main():
         sys.exit("runner: DISPLAY is not set; the launcher's windows need an X display (start Xvfb, "
                  "or run through tests/e2e/with-display)")
     prefix = Prefix(args.winerun)
+    # One run at a time per prefix: scenarios share its registry and %TEMP%.
+    lock = open(os.path.join(prefix.path, ".e2e-lock"), "w")
+    fcntl.flock(lock, fcntl.LOCK_EX)
     ok = [run_scenario(name, sc, args, prefix) for path in args.scenarios for name, sc in load(path)
           if not args.only or name == args.only or name.split("/")[-1] == args.only]
     print("%d of %d scenarios passed" % (sum(ok), len(ok)))
