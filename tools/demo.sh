@@ -1,0 +1,79 @@
+#!/usr/bin/env bash
+# Builds the launcher and runs it on a demo medium under Wine.
+#
+#   tools/demo.sh [none|older|same]
+#
+#   none   no installed copy: confirm, then the new installer starts (default)
+#   older  an installed Korvane 1.10: the upgrade question, the staged silent run
+#   same   an installed Korvane 2.00: the uninstall question, the maintenance program
+#
+# With a display (DISPLAY set) the windows appear there and you answer them; the
+# demo extsetup.exe shows a box saying which installer it stands for. Without a
+# display it runs under Xvfb, a robot answers, and screenshots are saved under
+# build/demo/screenshots. Installs what is missing first (as root).
+set -euo pipefail
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+cd "$root"
+mode=${1:-none}
+case "$mode" in none|older|same) ;; *) sed -n '2,14p' "$0"; exit 2 ;; esac
+
+echo "demo: checking what is installed"
+tools/deps.sh
+echo "demo: building the launcher, the robot and the stand-in installer (preset win)"
+cmake --preset win >build-demo.log 2>&1 && cmake --build --preset win -j2 --target KorvaneSetup robot standin >>build-demo.log 2>&1 ||
+  { tail -n 30 build-demo.log; exit 1; }
+rm -f build-demo.log
+launcher=build/win/KorvaneSetup.exe
+standin=$(find build/win -name standin.exe | head -n 1)
+robot=$(find build/win -name robot.exe | head -n 1)
+
+demo=$root/build/demo
+export KORVANE_WINEPREFIX=$demo/wineprefix WINEPREFIX=$demo/wineprefix
+export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+mkdir -p "$demo"
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  echo "demo: creating the Wine prefix $WINEPREFIX (about 30 s the first time)"
+  wineboot -i >/dev/null 2>&1; wineserver -w
+fi
+
+if [ -z "${DISPLAY:-}" ]; then
+  echo "demo: no display; running under Xvfb with the robot answering"
+  rm -rf "$demo/screenshots"; mkdir -p "$demo/screenshots"
+  status=0
+  (cd "$demo/screenshots" &&
+   "$root/tests/e2e/with-display" python3 "$root/tests/e2e/runner.py" --launcher "$root/$launcher" \
+     --robot "$root/$robot" --standin "$root/$standin" --winerun "$root/tools/winerun" \
+     --work "$demo/work" "$root/tools/demo/$mode.json") || status=$?
+  echo "demo: screenshots in $demo/screenshots:"
+  ls -1 "$demo/screenshots" | sed 's/^/  /'
+  echo "demo: what the stand-in installers were started with: $demo/work/$mode/standin.log"
+  exit $status
+fi
+
+guid=3F1B7C2A-9D4E-4B6A-8C21-5E0D7A9B4C13
+key="HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{$guid}"
+maint_win="C:\\Program Files (x86)\\InstallShield Installation Information\\{$guid}"
+maint="$WINEPREFIX/drive_c/Program Files (x86)/InstallShield Installation Information/{$guid}"
+medium=$demo/medium
+echo "demo: laying out the medium in $medium"
+rm -rf "$medium"; mkdir -p "$medium"
+cp "$launcher" "$medium/KorvaneSetup.exe"
+cp "$standin" "$medium/extsetup.exe"
+cp tools/medium/v1uninst100.iss "$medium/v1uninst100.iss"
+sed -e "s/@PRODUCT_CODE@/$guid/" -e "s/@PRODUCT_NAME@/Korvane/" tools/medium/setup.ini.in >"$medium/setup.ini"
+
+wine reg delete "$key" /f /reg:32 >/dev/null 2>&1 || true
+rm -rf "$maint"
+if [ "$mode" != none ]; then
+  version=1.10; [ "$mode" = same ] && version=2.00
+  echo "demo: seeding an installed Korvane $version (uninstall entry and maintenance folder)"
+  mkdir -p "$maint"
+  cp "$standin" "$maint/setup.exe"; cp "$standin" "$maint/extsetup.exe"
+  wine reg add "$key" /v DisplayName /d Korvane /f /reg:32 >/dev/null
+  wine reg add "$key" /v DisplayVersion /d "$version" /f /reg:32 >/dev/null
+  wine reg add "$key" /v UninstallString /d "\"$maint_win\\setup.exe\" -runfromtemp -l0x0409 -removeonly" /f /reg:32 >/dev/null
+fi
+echo "demo: starting KorvaneSetup.exe on $DISPLAY"
+(cd "$medium" && wine KorvaneSetup.exe)
+wineserver -w
+echo "demo: the launcher has ended"
