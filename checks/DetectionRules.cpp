@@ -33,7 +33,7 @@ void formatInstalledPrompt(char* destination, size_t capacity, InstalledRelation
 
 InstalledDecision decideInstalledCopy(InstalledRelation relation, int answer) {
     InstalledDecision decision{};
-    if (relation == InstalledRelation::newer || answer == answerNo) {
+    if (relation == InstalledRelation::newer || answer != answerYes) {
         decision.stop = true;
         return decision;
     }

@@ -14,7 +14,7 @@ InstalledRelation relateInstalledVersion(const char* installedVersionText, const
 // Message-box styles, as numbers so that this file needs no windows.h.
 constexpr unsigned promptStyleQuestion = 0x134;  // MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2
 constexpr unsigned promptStyleNotice = 0x0;      // MB_OK, no icon
-constexpr int answerNo = 7;                      // IDNO: the only answer that counts as No
+constexpr int answerYes = 6;                     // IDYES: the only answer that counts as consent
 
 struct InstalledPrompt {
     const char* format;  // "%s" the name, "%.2f" the shown version
@@ -38,8 +38,10 @@ struct InstalledDecision {
     bool runInstalledSetup;
 };
 
-// answer is the message box's result; only answerNo counts as No, and the
-// newer-version notice stops whatever was pressed.
+// answer is the message box's result. Only Yes is consent: a box that failed (0)
+// or was dismissed some other way (Escape or its close button give IDCANCEL on
+// some systems) must never uninstall or upgrade anything. The newer-version
+// notice stops whatever was pressed.
 InstalledDecision decideInstalledCopy(InstalledRelation relation, int answer);
 
 // A registry value read into a buffer of capacity bytes is not guaranteed to be

@@ -72,15 +72,15 @@ TEST(DetectionRules, LongNamesAreCutAtTheLastUsableByte) {
     }
 }
 
-TEST(DetectionRules, OnlyNoDeclinesAndTheNewerNoticeAlwaysStops) {
+TEST(DetectionRules, OnlyYesConsentsAndTheNewerNoticeAlwaysStops) {
     struct Row { InstalledRelation relation; int answer; InstalledDecision expected; } rows[] = {
         {InstalledRelation::same, yes, {false, true, false, true}},
         {InstalledRelation::same, 7, {true, false, false, false}},
-        {InstalledRelation::same, ok, {false, true, false, true}},  // anything but No is Yes
-        {InstalledRelation::same, 0, {false, true, false, true}},   // the box failed
+        {InstalledRelation::same, ok, {true, false, false, false}},  // not an answer to the question
+        {InstalledRelation::same, 0, {true, false, false, false}},   // the box failed
         {InstalledRelation::older, yes, {false, false, true, true}},
         {InstalledRelation::older, 7, {true, false, false, false}},
-        {InstalledRelation::older, 2, {false, false, true, true}},
+        {InstalledRelation::older, 2, {true, false, false, false}},  // Escape or the close button
         {InstalledRelation::newer, ok, {true, false, false, false}},
         {InstalledRelation::newer, yes, {true, false, false, false}},
     };
