@@ -43,6 +43,80 @@ StepResult splitCommand(SetupState& state, char* arguments) {
     }
 }
 
+DWORD lastErrorOr(DWORD fallback) {
+    DWORD code = GetLastError();
+    return code != 0 ? code : fallback;
+}
+
+DWORD removeStagingEntry(const char* path, DWORD attributes);
+
+// Removes everything inside the directory; 0 or the code of the first entry that
+// could not be removed (the rest is then left as it is).
+DWORD emptyDirectory(const char* directory) {
+    char pattern[textCapacity];
+    if (!composeText(pattern, sizeof pattern, directory, "\\", "*.*")) return ERROR_FILENAME_EXCED_RANGE;
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA(pattern, &entry);
+    if (search == INVALID_HANDLE_VALUE) return lastErrorOr(ERROR_GEN_FAILURE);
+    DWORD status = 0;
+    do {
+        if (isDotEntry(entry.cFileName)) continue;
+        char path[textCapacity];
+        // A name that does not fit cannot be removed, and must not be left there.
+        if (!composeText(path, sizeof path, directory, "\\", entry.cFileName))
+            status = ERROR_FILENAME_EXCED_RANGE;
+        else
+            status = removeStagingEntry(path, entry.dwFileAttributes);
+    } while (status == 0 && FindNextFileA(search, &entry));
+    if (status == 0) {
+        DWORD code = GetLastError();
+        if (code != ERROR_NO_MORE_FILES) status = code != 0 ? code : ERROR_GEN_FAILURE;
+    }
+    FindClose(search);
+    return status;
+}
+
+// A junction or symbolic link is removed itself and never followed: emptying the
+// staging directory must not reach into the folder a link points at.
+DWORD removeStagingEntry(const char* path, DWORD attributes) {
+    bool directory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+        // Read-only files are left by earlier runs (a read-only file of the
+        // maintenance folder keeps its attribute when staged).
+        if (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM))
+            SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+        if (directory) {
+            DWORD status = emptyDirectory(path);
+            if (status != 0) return status;
+        }
+    }
+    BOOL removed = directory ? RemoveDirectoryA(path) : DeleteFileA(path);
+    return removed ? 0 : lastErrorOr(ERROR_GEN_FAILURE);
+}
+
+// The staging directory's name is fixed and %TEMP% is writable by every program
+// of the user, so a folder of that name may hold anything: files of an earlier
+// run, or DLLs and programs put there on purpose to be run by the elevated
+// installer. It is emptied before staging; what cannot be removed stops the stage
+// before anything is copied or run.
+StepResult clearStagingDirectory(const char* staging) {
+    DWORD attributes = GetFileAttributesA(staging);
+    DWORD status = 0;
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        DWORD code = GetLastError();
+        if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return proceed;
+        status = code != 0 ? code : ERROR_GEN_FAILURE;
+    } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
+               (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        // A file or a link in the directory's place.
+        status = removeStagingEntry(staging, attributes);
+    } else {
+        status = emptyDirectory(staging);
+    }
+    if (status != 0) return {false, reportCode(status)};
+    return proceed;
+}
+
 StepResult makeStagingDirectory(char* staging) {
     char temporary[textCapacity] = {};
     DWORD length = GetTempPathA(sizeof temporary, temporary);
@@ -50,7 +124,9 @@ StepResult makeStagingDirectory(char* staging) {
     if (length >= sizeof temporary) return {false, reportCutPath()};
     if (!composeText(staging, textCapacity, temporary, stagingDirectoryName))
         return {false, reportCutPath()};
-    // Left from an earlier run, it is reused as it is.
+    // Left from an earlier run, the directory keeps its name but not its contents.
+    StepResult cleared = clearStagingDirectory(staging);
+    if (!cleared.goOn) return cleared;
     CreateDirectoryA(staging, nullptr);
     return proceed;
 }

@@ -6,7 +6,10 @@
 // line. Upgrade mode: the program's directory is copied into a staging directory
 // under %TEMP%, installed versions above 1.10 are refused, the response file is
 // staged, the staged extsetup.exe runs silently with it, and the staging
-// directory is emptied and removed afterwards.
+// directory is emptied and removed afterwards. A staging directory left from an
+// earlier run is emptied before staging, so that the staged program finds only
+// what this run copied; whatever cannot be removed ends the stage, shown with
+// its code, before anything is copied or started.
 //
 // Reads stopSetup, runInstalledSetup, upgradeMode, installedVersion,
 // setupDirectory and productName. Reads uninstallCommand and overwrites it with

@@ -320,7 +320,8 @@ TEST_F(MaintenanceRun, StagingFailuresEndTheStageWithTheirCode) {
     }
 }
 
-TEST_F(MaintenanceRun, LeftoverStagingIsReusedAndEmptiedWhole) {
+// The staged installer runs elevated: it must find only what this run copied.
+TEST_F(MaintenanceRun, LeftoverStagingIsEmptiedBeforeStaging) {
     CreateDirectoryA(staging.c_str(), nullptr);
     writeFile(staging + "\\stale.txt", "from an earlier run");
     writeFile(staging + "\\data1.cab", "old");
@@ -329,7 +330,8 @@ TEST_F(MaintenanceRun, LeftoverStagingIsReusedAndEmptiedWhole) {
     EXPECT_EQ(runMaintenance(state), 0);
     EXPECT_TRUE(recorder.boxes.empty());
     std::string line = startLine();
-    EXPECT_NE(line.find("\"stale.txt\""), std::string::npos);
+    EXPECT_EQ(line.find("\"stale.txt\""), std::string::npos);
+    EXPECT_NE(line.find("\"data1.cab\""), std::string::npos);
     EXPECT_FALSE(exists(staging));
 }
 

@@ -1,0 +1,335 @@
+// The maintenance run against a hostile or failing environment: a staging
+// directory that someone else filled or holds open, staged files locked during
+// the clean-up, and a progress dialog that cannot start. Real files under a
+// scratch %TEMP% (through TMP), the stand-in installer as the programs started,
+// and the stages chained as the launcher chains them.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "MessageRecorder.h"
+#include "app/Framework.h"
+#include "app/StageChain.h"
+#include "core/SetupState.h"
+#include "core/SystemError.h"
+#include "core/Texts.h"
+#include "run/LaunchInstaller.h"
+#include "run/MaintenanceRun.h"
+#include "ui/ProgressDialog.h"
+
+namespace {
+
+std::string moduleDirectory() {
+    char path[MAX_PATH] = {};
+    GetModuleFileNameA(nullptr, path, MAX_PATH);
+    std::string text(path);
+    return text.substr(0, text.rfind('\\') + 1);
+}
+
+std::string standinPath() { return moduleDirectory() + "..\\..\\tools\\standin.exe"; }
+
+bool exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+void writeFile(const std::string& path, const std::string& content) {
+    std::ofstream(path, std::ios::binary) << content;
+}
+
+void removeTree(const std::string& path) {
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA((path + "\\*").c_str(), &entry);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            std::string name = entry.cFileName;
+            if (name == "." || name == "..") continue;
+            std::string full = path + "\\" + name;
+            SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+                removeTree(full);
+            else
+                DeleteFileA(full.c_str());
+        } while (FindNextFileA(search, &entry));
+        FindClose(search);
+    }
+    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+    if (!RemoveDirectoryA(path.c_str())) DeleteFileA(path.c_str());
+}
+
+std::vector<std::string> listDirectory(const std::string& path) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA((path + "\\*").c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do {
+        std::string name = entry.cFileName;
+        if (name != "." && name != "..") names.push_back(name);
+    } while (FindNextFileA(search, &entry));
+    FindClose(search);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+// The names a started stand-in found beside itself, sorted.
+std::vector<std::string> filesSeen(const std::string& line) {
+    std::vector<std::string> names;
+    size_t at = line.find("\"files\":[");
+    if (at == std::string::npos) return names;
+    size_t end = line.find(']', at);
+    for (size_t i = line.find('"', at + 9); i < end; i = line.find('"', i + 1)) {
+        size_t close = line.find('"', i + 1);
+        names.push_back(line.substr(i + 1, close - i - 1));
+        i = close;
+    }
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+std::string errorBoxText(DWORD code) {
+    MessageRecorder reference;
+    reportSystemError(code);
+    return reference.boxes.at(0).text;
+}
+
+// Held open without any sharing, as a virus scanner or an indexer may hold a
+// file: it can be neither deleted nor replaced while the handle is open.
+HANDLE lockFile(const std::string& path) {
+    return CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
+// The staged installer's file to lock once it runs, and the lock taken.
+std::string lockWhileRunning;
+HANDLE lockTaken = INVALID_HANDLE_VALUE;
+
+INT_PTR WINAPI lockingDialogBox(HINSTANCE instance, LPCSTR name, HWND owner, DLGPROC procedure,
+                                LPARAM parameter) {
+    lockTaken = lockFile(lockWhileRunning);
+    return DialogBoxParamA(instance, name, owner, procedure, parameter);
+}
+
+HANDLE WINAPI failingCreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID,
+                                  DWORD, LPDWORD) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+}
+
+class Hostile : public testing::Test {
+public:
+    void SetUp() override {
+        if (!exists(standinPath())) GTEST_SKIP() << "build the standin target first";
+        char temp[MAX_PATH] = {};
+        GetTempPathA(MAX_PATH, temp);
+        root = std::string(temp) + "korvane-hostile-test";
+        removeTree(root);
+        CreateDirectoryA(root.c_str(), nullptr);
+        medium = root + "\\medium\\";
+        installed = root + "\\installed\\";
+        tmp = root + "\\tmp\\";
+        staging = tmp + stagingDirectoryName;
+        log = root + "\\standin.log";
+        for (const std::string& d : {medium, installed, tmp}) CreateDirectoryA(d.c_str(), nullptr);
+        writeFile(medium + responseFileName, "[InstallShield Silent]\r\n");
+        CopyFileA(standinPath().c_str(), (medium + installerName).c_str(), FALSE);
+        CopyFileA(standinPath().c_str(), (installed + "setup.exe").c_str(), FALSE);
+        CopyFileA(standinPath().c_str(), (installed + installerName).c_str(), FALSE);
+        writeFile(installed + "data1.cab", "cab");
+        savedTmp = variable("TMP");
+        SetEnvironmentVariableA("TMP", tmp.c_str());
+        SetEnvironmentVariableA("KORVANE_STANDIN_LOG", log.c_str());
+        std::memset(&state, 0, sizeof state);
+        state.runInstalledSetup = 1;
+        state.upgradeMode = 1;
+        std::strcpy(state.installedVersion, "1.10");
+        std::strcpy(state.setupDirectory, medium.c_str());
+        std::strcpy(state.productName, "Korvane");
+        std::strcpy(state.uninstallCommand, ("\"" + installed + "setup.exe\" -runfromtemp").c_str());
+    }
+
+    void TearDown() override {
+        setProgressDialogCalls(nullptr);
+        if (root.empty()) return;
+        SetEnvironmentVariableA("TMP", savedTmp.c_str());
+        SetEnvironmentVariableA("KORVANE_STANDIN_LOG", nullptr);
+        removeTree(root);
+    }
+
+    static std::string variable(const char* name) {
+        char value[1024] = {};
+        GetEnvironmentVariableA(name, value, sizeof value);
+        return value;
+    }
+
+    // The stand-in's start lines, in order, once at least `wanted` are there (a
+    // program the run did not wait for writes its line a moment later), and
+    // after a further second in which no other may come.
+    std::vector<std::string> starts(size_t wanted) {
+        std::vector<std::string> lines;
+        for (int waited = 0; waited < 10000; waited += 50) {
+            lines.clear();
+            std::ifstream in(log);
+            std::string line;
+            while (std::getline(in, line))
+                if (line.find("\"event\":\"start\"") != std::string::npos) lines.push_back(line);
+            if (lines.size() >= wanted && waited >= 1000) break;
+            Sleep(50);
+        }
+        return lines;
+    }
+
+    // The maintenance run and the launch, chained as in the launcher.
+    int32_t runChain() {
+        const SetupStage stages[] = {runMaintenance, launchInstaller};
+        return runStages(state, stages, 2);
+    }
+
+    std::string root, medium, installed, tmp, staging, log, savedTmp;
+    SetupState state;
+};
+
+}  // namespace
+
+// Whatever an earlier run or another program of the user left in the staging
+// directory is gone before the staged installer starts; it sees only the files
+// this run copied.
+TEST_F(Hostile, LeftoverStagingContentsAreRemovedBeforeStaging) {
+    struct Case {
+        const char* name;
+        void (*arrange)(Hostile&);
+    };
+    const Case cases[] = {
+        {"planted DLLs and programs",
+         [](Hostile& t) {
+             CreateDirectoryA(t.staging.c_str(), nullptr);
+             writeFile(t.staging + "\\version.dll", "planted");
+             writeFile(t.staging + "\\msi.dll", "planted");
+             writeFile(t.staging + "\\setup.exe", "old");
+         }},
+        {"read-only, hidden and system files",
+         [](Hostile& t) {
+             CreateDirectoryA(t.staging.c_str(), nullptr);
+             const std::pair<const char*, DWORD> files[] = {{"ro.dll", FILE_ATTRIBUTE_READONLY},
+                                                            {"hidden.dll", FILE_ATTRIBUTE_HIDDEN},
+                                                            {"system.dll", FILE_ATTRIBUTE_SYSTEM}};
+             for (const auto& f : files) {
+                 writeFile(t.staging + "\\" + f.first, "planted");
+                 SetFileAttributesA((t.staging + "\\" + f.first).c_str(), f.second);
+             }
+         }},
+        {"nested subdirectories",
+         [](Hostile& t) {
+             std::string d = t.staging;
+             CreateDirectoryA(d.c_str(), nullptr);
+             for (const char* part : {"\\Disk1", "\\sub", "\\deeper"}) {
+                 d += part;
+                 CreateDirectoryA(d.c_str(), nullptr);
+                 writeFile(d + "\\uxtheme.dll", "planted");
+             }
+             SetFileAttributesA((t.staging + "\\Disk1").c_str(), FILE_ATTRIBUTE_READONLY);
+         }},
+        {"a file in the directory's place",
+         [](Hostile& t) { writeFile(t.staging, "not a directory"); }},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TearDown();
+        SetUp();
+        c.arrange(*this);
+        MessageRecorder recorder;
+        EXPECT_EQ(runChain(), 0);
+        EXPECT_TRUE(recorder.boxes.empty());
+        std::vector<std::string> lines = starts(2);
+        ASSERT_EQ(lines.size(), 2u);  // the staged maintenance program, then the new installer
+        EXPECT_EQ(filesSeen(lines[0]),
+                  (std::vector<std::string>{"data1.cab", "extsetup.exe", "setup.exe", "v1uninst100.iss"}));
+        EXPECT_FALSE(exists(staging));
+    }
+}
+
+// Something that cannot be removed from the staging directory stops the run
+// before anything is copied or started: an elevated installer never runs beside
+// a file it did not bring.
+TEST_F(Hostile, LeftoverThatCannotBeRemovedStopsBeforeAnythingRuns) {
+    CreateDirectoryA(staging.c_str(), nullptr);
+    CreateDirectoryA((staging + "\\Disk1").c_str(), nullptr);
+    writeFile(staging + "\\a.txt", "removable");
+    writeFile(staging + "\\Disk1\\locked.dll", "held open");
+    const std::string sharing = errorBoxText(ERROR_SHARING_VIOLATION);
+    HANDLE held = lockFile(staging + "\\Disk1\\locked.dll");
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    MessageRecorder recorder;
+    int32_t result = runChain();
+    CloseHandle(held);
+    EXPECT_EQ(result, ERROR_SHARING_VIOLATION);
+    ASSERT_EQ(recorder.boxes.size(), 1u);
+    EXPECT_EQ(recorder.boxes[0].caption, "Error");
+    EXPECT_EQ(recorder.boxes[0].text, sharing);
+    EXPECT_EQ(recorder.boxes[0].style, static_cast<unsigned>(MB_OK | MB_ICONERROR));
+    EXPECT_TRUE(starts(0).empty());
+    // Nothing of this run was staged next to it.
+    EXPECT_FALSE(exists(staging + "\\data1.cab"));
+    EXPECT_TRUE(exists(staging + "\\Disk1\\locked.dll"));
+}
+
+// A staged file held open while the clean-up runs: shown, passed over, the
+// directory's removal fails and is shown too, and the run still goes on to the
+// new installer (the upgrade itself succeeded).
+TEST_F(Hostile, StagedFileLockedDuringTheCleanUp) {
+    const std::string sharing = errorBoxText(ERROR_SHARING_VIOLATION);
+    const std::string notEmpty = errorBoxText(ERROR_DIR_NOT_EMPTY);
+    lockWhileRunning = staging + "\\data1.cab";
+    const ProgressDialogCalls calls = {nullptr, nullptr, lockingDialogBox};
+    setProgressDialogCalls(&calls);
+    MessageRecorder recorder;
+    int32_t result = runChain();
+    setProgressDialogCalls(nullptr);
+    ASSERT_NE(lockTaken, INVALID_HANDLE_VALUE);
+    CloseHandle(lockTaken);
+    lockTaken = INVALID_HANDLE_VALUE;
+    EXPECT_EQ(result, 0);
+    ASSERT_EQ(recorder.boxes.size(), 2u);
+    EXPECT_EQ(recorder.boxes[0].text, sharing);
+    EXPECT_EQ(recorder.boxes[1].text, notEmpty);
+    EXPECT_EQ(listDirectory(staging), std::vector<std::string>{"data1.cab"});
+    EXPECT_EQ(starts(2).size(), 2u);
+}
+
+// The progress dialog cannot be had: the maintenance program has been started
+// and runs on, the failure is shown, the staged files stay (the program may be
+// using them), and the new installer is not launched.
+TEST_F(Hostile, ProgressDialogThatCannotStartEndsTheRunWithoutLaunching) {
+    struct Case {
+        const char* name;
+        bool threadFails;  // else the dialog cannot be created
+        int32_t result;
+        size_t boxes;
+    };
+    const Case cases[] = {
+        {"thread cannot start", true, ERROR_NOT_ENOUGH_MEMORY, 1},
+        {"dialog cannot be created", false, WAIT_TIMEOUT, 2},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TearDown();
+        SetUp();
+        const std::string last = errorBoxText(static_cast<DWORD>(c.result));
+        const ProgressDialogCalls calls = {nullptr, c.threadFails ? failingCreateThread : nullptr, nullptr};
+        setProgressDialogCalls(&calls);
+        HINSTANCE own = appInstance();
+        if (!c.threadFails) setAppInstance(GetModuleHandleA("kernel32.dll"));  // holds no template 102
+        MessageRecorder recorder;
+        int32_t result = runChain();
+        setAppInstance(own);
+        setProgressDialogCalls(nullptr);
+        EXPECT_EQ(result, c.result);
+        ASSERT_EQ(recorder.boxes.size(), c.boxes);
+        for (const RecordedBox& box : recorder.boxes) EXPECT_EQ(box.caption, "Error");
+        EXPECT_EQ(recorder.boxes.back().text, last);
+        std::vector<std::string> lines = starts(1);
+        ASSERT_EQ(lines.size(), 1u);  // the staged program only; no new installer
+        EXPECT_NE(lines[0].find(stagingDirectoryName), std::string::npos);
+        EXPECT_TRUE(exists(staging + "\\data1.cab"));
+    }
+}
