@@ -61,7 +61,29 @@ void initialise(HWND dialog, LPARAM lParam) {
     if (!setText(dialog, state.confirmationText)) failDialog(dialog, 0);
 }
 
-// Copies the banner, unscaled, into the client area of the frame control.
+// Puts the banner into the frame's area (client coordinates of the dialog).
+// The frame is 313 x 88 dialog units: at 96 dpi with Windows' shell font that is
+// exactly the bitmap's width, 469 px, and the banner is copied pixel for pixel, as
+// large as the frame. The launcher is DPI-aware, so at higher dpi the frame grows
+// (half as wide again at 144 dpi), and Wine's shell-font metrics make it wider even
+// at 96 dpi; an exact copy would leave the rest of the frame unpainted. Whenever
+// the widths differ, the whole picture is stretched onto the whole frame instead,
+// so none of the artwork is cut off. The width alone decides: at 96 dpi the frame
+// is 143 px high for a 141-px picture and must still get the exact copy. HALFTONE
+// averages source pixels rather than dropping them; it needs the brush origin set
+// after the mode.
+bool drawBanner(HDC target, const RECT& frame, HDC memory, const BITMAP& picture) {
+    const int width = frame.right - frame.left;
+    const int height = frame.bottom - frame.top;
+    if (width == picture.bmWidth)
+        return BitBlt(target, frame.left, frame.top, width, height, memory, 0, 0, SRCCOPY) != FALSE;
+    SetStretchBltMode(target, HALFTONE);
+    SetBrushOrgEx(target, 0, 0, nullptr);
+    return StretchBlt(target, frame.left, frame.top, width, height, memory, 0, 0, picture.bmWidth,
+                      picture.bmHeight, SRCCOPY) != FALSE;
+}
+
+// Paints the banner into the client area of the frame control.
 void paint(HWND dialog) {
     SetupState& state = *stateOf(dialog);
     PAINTSTRUCT paintInfo;
@@ -76,13 +98,12 @@ void paint(HWND dialog) {
     RECT frame;
     GetClientRect(GetDlgItem(dialog, IDC_BANNER_FRAME), &frame);
     HBITMAP banner = static_cast<HBITMAP>(state.bannerBitmap);
-    BITMAP facts;
-    bool painted = GetObjectA(banner, sizeof facts, &facts) != 0 &&
+    BITMAP picture;
+    bool painted = GetObjectA(banner, sizeof picture, &picture) != 0 &&
                    SelectObject(memory, banner) != nullptr &&
                    MapWindowPoints(GetDlgItem(dialog, IDC_BANNER_FRAME), dialog,
                                    reinterpret_cast<POINT*>(&frame), 2) != 0 &&
-                   BitBlt(target, frame.left, frame.top, frame.right - frame.left,
-                          frame.bottom - frame.top, memory, 0, 0, SRCCOPY) != FALSE;
+                   drawBanner(target, frame, memory, picture);
     const DWORD code = painted ? 0 : GetLastError();
     DeleteDC(memory);
     EndPaint(dialog, &paintInfo);

@@ -4,6 +4,7 @@
 #include <windows.h>
 #include <richedit.h>
 
+#include <cstdlib>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -48,10 +49,17 @@ struct Observation {
     std::string richText;
     CHARFORMATA format{};
     LONG style = 0;
-    COLORREF bannerPixel = CLR_INVALID;
+    SIZE frame{};
+    COLORREF bannerPixels[3] = {CLR_INVALID, CLR_INVALID, CLR_INVALID};
     RECT window{};
     bool stillOpenAfterStrayCommand = false;
 };
+
+// Points of the banner picture (469 x 141) in calm parts of its artwork: the dark
+// top left, the light band at the bottom right, and the right edge, which only a
+// banner that fills a frame wider than the picture reaches.
+const POINT bannerProbes[] = {{40, 30}, {440, 125}, {466, 70}};
+const int bannerWidth = 469, bannerHeight = 141;
 
 enum class Action { install, cancel, close, escape, enter, strayThenInstall, none };
 
@@ -81,13 +89,21 @@ void observe(HWND dialog, Observation& seen) {
     SendMessageA(text, EM_GETCHARFORMAT, SCF_SELECTION, reinterpret_cast<LPARAM>(&seen.format));
     seen.style = GetWindowLongA(dialog, GWL_STYLE);
     GetWindowRect(dialog, &seen.window);
-    // A pixel well inside the frame, in the dialog's client coordinates.
+    // The probes where the picture puts them in the frame: pixel for pixel when the
+    // frame is as wide as the picture, else scaled to the frame's size.
     RECT frame;
     GetWindowRect(GetDlgItem(dialog, IDC_BANNER_FRAME), &frame);
     MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&frame), 2);
+    seen.frame = {frame.right - frame.left, frame.bottom - frame.top};
+    const bool exact = seen.frame.cx == bannerWidth;
     UpdateWindow(dialog);
     HDC dc = GetDC(dialog);
-    seen.bannerPixel = GetPixel(dc, frame.left + 1 + 40, frame.top + 1 + 30);
+    for (int i = 0; i < 3; ++i) {
+        const POINT p = bannerProbes[i];
+        const int x = exact ? p.x : MulDiv(2 * p.x + 1, seen.frame.cx, 2 * bannerWidth);
+        const int y = exact ? p.y : MulDiv(2 * p.y + 1, seen.frame.cy, 2 * bannerHeight);
+        seen.bannerPixels[i] = GetPixel(dc, frame.left + x, frame.top + y);
+    }
     ReleaseDC(dialog, dc);
 }
 
@@ -135,6 +151,14 @@ COLORREF bannerSourcePixel(int x, int y) {
     DeleteDC(dc);
     DeleteObject(bitmap);
     return pixel;
+}
+
+// A scaled picture averages neighbouring pixels; in the calm places probed, the
+// result stays within a few levels of the source.
+bool closeColour(COLORREF seen, COLORREF source, int tolerance) {
+    return seen != CLR_INVALID && std::abs(GetRValue(seen) - GetRValue(source)) <= tolerance &&
+           std::abs(GetGValue(seen) - GetGValue(source)) <= tolerance &&
+           std::abs(GetBValue(seen) - GetBValue(source)) <= tolerance;
 }
 
 }  // namespace
@@ -205,7 +229,8 @@ TEST(ConfirmationDialog, ShowsBoldTextAndBannerAndEndsAsTheUserChose) {
         {Action::cancel, 1, "Cancel"},    {Action::escape, 1, "Escape"},
         {Action::close, 1, "close request"}, {Action::strayThenInstall, 0, "stray id"},
     };
-    const COLORREF expectedPixel = bannerSourcePixel(40, 30);
+    COLORREF sourcePixels[3];
+    for (int i = 0; i < 3; ++i) sourcePixels[i] = bannerSourcePixel(bannerProbes[i].x, bannerProbes[i].y);
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
         MessageRecorder recorder;
@@ -230,7 +255,17 @@ TEST(ConfirmationDialog, ShowsBoldTextAndBannerAndEndsAsTheUserChose) {
         EXPECT_EQ(f.yHeight, 170);
         EXPECT_EQ(f.crTextColor, RGB(0, 0, 0));
         EXPECT_FALSE(driver.seen.style & WS_SYSMENU);
-        EXPECT_EQ(driver.seen.bannerPixel, expectedPixel);
+        // The banner fills the frame: copied exactly where the frame is as wide as
+        // the picture (96 dpi on Windows), scaled onto it where it is not (higher
+        // dpi; Wine's wider shell font).
+        const bool exact = driver.seen.frame.cx == bannerWidth;
+        for (int i = 0; i < 3; ++i) {
+            SCOPED_TRACE("probe " + std::to_string(i) + ", frame " + std::to_string(driver.seen.frame.cx) +
+                         " x " + std::to_string(driver.seen.frame.cy));
+            if (exact) EXPECT_EQ(driver.seen.bannerPixels[i], sourcePixels[i]);
+            else EXPECT_TRUE(closeColour(driver.seen.bannerPixels[i], sourcePixels[i], 8))
+                << std::hex << driver.seen.bannerPixels[i] << " vs " << sourcePixels[i];
+        }
         if (row.action == Action::strayThenInstall) {
             EXPECT_TRUE(driver.seen.stillOpenAfterStrayCommand);
         }
