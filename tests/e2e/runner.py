@@ -10,7 +10,14 @@ installed copy, and the user pressing "Install" in the confirmation.
 
   "medium":   {"omit": [names], "files": {name: CONTENT}, "readonly": [names]}
               default files: KorvaneSetup.exe, setup.ini (ProductGUID, Product=Korvane),
-              extsetup.exe (the stand-in), v1uninst100.iss
+              extsetup.exe (the stand-in), v1uninst100.iss; "readonly": ["."] makes
+              the folder itself read-only too
+  "medium_name": the medium folder's name under {work} (default "medium")
+  "launcher_name": the launcher's file name in the medium (default KorvaneSetup.exe)
+  "maint_dir": the maintenance directory {maint}, a C:\\ path (default the
+              InstallShield Installation Information folder of the product)
+  "second_launcher": N   when window N (1-based) shows, start the launcher a
+              second time and wait for that one to end before answering
   "installed": {"version": "1.10", "name": "Korvane", "uninstall": CMD}
               the product's uninstall key (32-bit view); a member set to null is
               left out; CMD defaults to '"{maint}\\setup.exe" -runfromtemp -l0x0409
@@ -45,14 +52,19 @@ installed copy, and the user pressing "Install" in the confirmation.
      "started": [{"module", "cmdline", "cwd", "files": [names]}],   stand-in starts in order
      "sequential": true (default): each start comes after the earlier programs ended
      "staging": "absent" (default) | [file names] | null (not checked)
+     "medium_absent": [glob patterns]   no file of the medium may match them
+     "medium_present": [glob patterns]  each matches a file of the medium
+     "second_launcher": {"ended": true, "windows": 0, "exit_ms": {"<=": n}}
      "exit_within_ms": 30000 (default)
   }
-CONTENT: text | {"hex": ".."} | {"text": "..", "encoding": "cp932"} | {"copy": "standin"|"launcher"}
+CONTENT: text | {"hex": ".."} | {"text": "..", "encoding": "cp932"}
+         | {"copy": "standin"|"launcher"|"planted"} | {"repeat": "..", "times": n}
 Placeholders in texts: {medium} {work} {cwd} {temp} {staging} {maint} {guid},
 and {syserr:N}, the system's message text for error code N.
 """
 import argparse
 import fcntl
+import glob
 import json
 import os
 import re
@@ -104,6 +116,9 @@ def write_content(path, content, exes):
     os.makedirs(os.path.dirname(path), exist_ok=True)
     if isinstance(content, dict) and "copy" in content:
         shutil.copyfile(exes[content["copy"]], path)
+    elif isinstance(content, dict) and "repeat" in content:
+        with open(path, "wb") as f:
+            f.write(content["repeat"].encode("utf-8") * content["times"])
     elif isinstance(content, dict) and "hex" in content:
         open(path, "wb").write(bytes.fromhex(content["hex"]))
     elif isinstance(content, dict):
@@ -124,7 +139,8 @@ def lay_out(directory, defaults, spec, exes, expand):
     for d in spec.get("dirs", []):
         os.makedirs(os.path.join(directory, d), exist_ok=True)
     for name in spec.get("readonly", []):
-        os.chmod(os.path.join(directory, name), 0o444)
+        target = os.path.join(directory, name)
+        os.chmod(target, 0o555 if os.path.isdir(target) else 0o444)
 
 
 def remove(path):
@@ -142,6 +158,9 @@ def esc(field):
 def registry_lines(sc, expand):
     lines = [["regdel", v, k] for v in ("32", "64") for k in (PRODUCT_KEY, DRIVER_KEY)]
     lines.append(["regdelval", "hkcu", r"Software\Wine", "Version"])
+    # Per-program DLL load orders that a scenario may set.
+    for program in ("KorvaneSetup.exe", "extsetup.exe"):
+        lines.append(["regdel", "hkcu", "Software\\Wine\\AppDefaults\\" + program])
     # Wine reads the version from here when Version is unset; put back the prefix's own.
     for v in ("32", "64"):
         lines += [["regset", v, NT_KEY, "CurrentVersion", "sz", "6.1"],
@@ -282,10 +301,12 @@ def load(path):
 def run_scenario(name, sc, args, prefix):
     work = os.path.join(os.path.abspath(args.work), name)
     remove(work)
-    medium = os.path.join(work, "medium")
+    medium = os.path.join(work, sc.get("medium_name", "medium"))
     os.makedirs(medium)
-    exes = {"launcher": args.launcher, "standin": args.standin}
-    places = {"medium": win(medium), "work": win(work), "maint": MAINT_WIN, "guid": GUID}
+    exes = {"launcher": args.launcher, "standin": args.standin, "planted": args.planted}
+    maint_win = sc.get("maint_dir", MAINT_WIN)
+    maint_unix = os.path.join(prefix.path, "drive_c", maint_win[3:].replace("\\", "/"))
+    places = {"medium": win(medium), "work": win(work), "maint": maint_win, "guid": GUID}
     syserr = {}
 
     def expand(text):
@@ -311,17 +332,19 @@ def run_scenario(name, sc, args, prefix):
     places.update(temp=temp_win, staging=temp_win + "\\" + STAGING)
     places["cwd"] = expand(sc.get("cwd", "{work}"))
 
-    defaults = {"KorvaneSetup.exe": {"copy": "launcher"}, "setup.ini": SETUP_INI,
+    launcher_name = sc.get("launcher_name", "KorvaneSetup.exe")
+    defaults = {launcher_name: {"copy": "launcher"}, "setup.ini": SETUP_INI,
                 "extsetup.exe": {"copy": "standin"}, "v1uninst100.iss": "[InstallShield Silent]\r\nVersion=v7.00\r\n"}
     lay_out(medium, defaults, sc.get("medium", {}), exes, expand)
     remove(prefix.maint_unix)
+    remove(maint_unix)
     remove(os.path.join(prefix.temp_unix, STAGING))
     staging_unix = unix(places["staging"])
     remove(staging_unix)
     os.makedirs(unix(temp_win), exist_ok=True)
     os.makedirs(unix(places["cwd"]), exist_ok=True)
     if "installed" in sc or "maintenance" in sc:
-        lay_out(prefix.maint_unix, {"setup.exe": {"copy": "standin"}, "extsetup.exe": {"copy": "standin"}},
+        lay_out(maint_unix, {"setup.exe": {"copy": "standin"}, "extsetup.exe": {"copy": "standin"}},
                 sc.get("maintenance", {}), exes, expand)
     if "staging_before" in sc:
         lay_out(staging_unix, {}, sc["staging_before"], exes, expand)
@@ -341,12 +364,14 @@ def run_scenario(name, sc, args, prefix):
     codes = set(int(c) for c in re.findall(r"\{syserr:(\d+)\}", json.dumps(expected)))
 
     lines = registry_lines(sc, expand)
-    lines += [["exe", win(os.path.join(medium, "KorvaneSetup.exe"))], ["cwd", places["cwd"]],
+    lines += [["exe", win(os.path.join(medium, launcher_name))], ["cwd", places["cwd"]],
               ["out", win(os.path.join(work, "transcript.json"))], ["timeout", sc.get("timeout_ms", 60000)],
               ["env", "KORVANE_STANDIN_LOG", win(log)], ["env", "KORVANE_STANDIN_PLAN", win(plan)],
               ["env", "KORVANE_STANDIN_STOP", win(stop)]]
     lines += [["env", k, v] for k, v in env.items()]
     lines += [["systext", c] for c in sorted(codes)]
+    if "second_launcher" in sc:
+        lines.append(["second", sc["second_launcher"]])
     shots = {}
     for i, a in enumerate(answers):
         marker = os.path.join(work, "hold%d" % i)
@@ -433,6 +458,22 @@ def run_scenario(name, sc, args, prefix):
         elif staging != "absent" and left != sorted(staging):
             problems.append("staging directory: expected %s, found %s" % (sorted(staging), left))
 
+    for pattern in expected.get("medium_absent", []):
+        found = sorted(os.path.relpath(p, medium) for p in glob.glob(os.path.join(medium, pattern)))
+        if found:
+            problems.append("found in the medium: %s" % found)
+    for pattern in expected.get("medium_present", []):
+        if not glob.glob(os.path.join(medium, pattern)):
+            problems.append("not found in the medium: %s" % pattern)
+    if "second_launcher" in expected:
+        second = t.get("second")
+        if second is None:
+            problems.append("the second launcher was not started")
+        else:
+            for k, v in expected["second_launcher"].items():
+                if not matches(v, second.get(k)):
+                    problems.append("second launcher %s: expected %s, seen %s" % (k, json.dumps(v), json.dumps(second.get(k))))
+
     if problems:
         print("FAIL %s (%.1f s)" % (name, elapsed))
         for p in problems:
@@ -454,6 +495,7 @@ def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     for opt in ("launcher", "robot", "standin", "winerun", "work"):
         ap.add_argument("--" + opt, required=True)
+    ap.add_argument("--planted", help="the planted DLL (for {\"copy\": \"planted\"})")
     ap.add_argument("--only", help="run only the scenario of this name (file/name)")
     ap.add_argument("scenarios", nargs="+", help="scenario files")
     args = ap.parse_args()

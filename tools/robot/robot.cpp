@@ -19,6 +19,10 @@
 //   systext <code>                                also write the system's message
 //                                                 text for this error code
 //   answer <action> <arg> <delay_ms> <hold_ms> <marker>
+//   second <n>                                    when window n (1-based) has shown,
+//                                                 start the launcher again and wait
+//                                                 (at most 20 s) for that one to end,
+//                                                 recording any window it shows
 //
 // <view> is 32 or 64 (HKEY_LOCAL_MACHINE in that registry view) or hkcu.
 // Actions: press (arg: button text without '&', or #id), wait (let it close by
@@ -398,6 +402,56 @@ BOOL CALLBACK findDialogs(HWND h, LPARAM lp) {
     return TRUE;
 }
 
+// What became of a second launcher started while the first one runs.
+struct Second {
+    bool launched = false, ended = false, frontAfter = false;
+    DWORD exitMs = 0, exitCode = 0;
+    std::vector<HWND> windows;
+};
+
+BOOL CALLBACK findAnyWindow(HWND h, LPARAM lp) {
+    Finder* f = (Finder*)lp;
+    DWORD pid = 0;
+    GetWindowThreadProcessId(h, &pid);
+    if (pid == f->pid && IsWindowVisible(h)) f->found.push_back(h);
+    return TRUE;
+}
+
+Second startSecond(const wstring& exe, const wstring& cwd, HWND firstWindow, DWORD pollMs) {
+    Second r;
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    ULONGLONG start = GetTickCount64();
+    r.launched = CreateProcessW(exe.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr,
+                                cwd.empty() ? nullptr : cwd.c_str(), &si, &pi) != FALSE;
+    if (!r.launched) return r;
+    while (GetTickCount64() - start < 20000) {
+        Finder f = {pi.dwProcessId, {}};
+        EnumWindows(findAnyWindow, (LPARAM)&f);
+        for (HWND h : f.found) {
+            bool known = false;
+            for (HWND k : r.windows) known = known || k == h;
+            if (!known) r.windows.push_back(h);
+        }
+        if (WaitForSingleObject(pi.hProcess, 0) == WAIT_OBJECT_0) {
+            r.ended = true;
+            break;
+        }
+        Sleep(pollMs);
+    }
+    r.exitMs = (DWORD)(GetTickCount64() - start);
+    if (!r.ended) {
+        TerminateProcess(pi.hProcess, 259);
+        WaitForSingleObject(pi.hProcess, 5000);
+    }
+    GetExitCodeProcess(pi.hProcess, &r.exitCode);
+    r.frontAfter = GetForegroundWindow() == firstWindow;
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return r;
+}
+
 void writeWindow(Json& j, const Seen& s) {
     j.open('{');
     j.key("caption"); j.str(s.caption);
@@ -458,6 +512,8 @@ int main() {
     DWORD timeoutMs = 60000, pollMs = 25;
     std::vector<Step> steps;
     std::vector<DWORD> systemTexts;
+    size_t secondAt = 0;
+    Second second;
     char line[8192];
     while (fgets(line, sizeof line, in)) {
         std::string l(line);
@@ -480,6 +536,7 @@ int main() {
         else if (c == L"timeout") timeoutMs = wcstoul(a1.c_str(), nullptr, 10);
         else if (c == L"poll") pollMs = wcstoul(a1.c_str(), nullptr, 10);
         else if (c == L"systext") systemTexts.push_back(wcstoul(a1.c_str(), nullptr, 0));
+        else if (c == L"second") secondAt = wcstoul(a1.c_str(), nullptr, 10);
         else if (c == L"env") SetEnvironmentVariableW(a1.c_str(), f.size() > 2 ? f[2].c_str() : L"");
         else if (c == L"answer") {
             Step s;
@@ -552,6 +609,10 @@ int main() {
                 if (!s->settled && now >= s->shownMs + 120) {
                     capture(*s);  // texts and icon once painting has happened
                     s->settled = true;
+                    if (secondAt != 0 && secondAt <= seen.size() && s == &seen[secondAt - 1] && !second.launched) {
+                        second = startSecond(exe, cwd, s->hwnd, pollMs);
+                        continue;  // the clock has moved on
+                    }
                 }
                 bool holding = s->step.holdMs && now < s->holdUntil &&
                                (s->step.marker.empty() || GetFileAttributesW(s->step.marker.c_str()) != INVALID_FILE_ATTRIBUTES);
@@ -591,6 +652,15 @@ int main() {
     j.key("windows"); j.open('[');
     for (const Seen& s : seen) writeWindow(j, s);
     j.close(']');
+    if (second.launched) {
+        j.key("second"); j.open('{');
+        j.key("ended"); j.boolean(second.ended);
+        j.key("exit_ms"); j.num(second.exitMs);
+        j.key("exit_code"); j.num(second.exitCode);
+        j.key("windows"); j.num((long long)second.windows.size());
+        j.key("front_after"); j.boolean(second.frontAfter);
+        j.close('}');
+    }
     j.key("system_texts"); j.open('{');
     for (DWORD code : systemTexts) {
         wchar_t* text = nullptr;
