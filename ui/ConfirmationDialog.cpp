@@ -62,20 +62,23 @@ void initialise(HWND dialog, LPARAM lParam) {
 }
 
 // Puts the banner into the frame's area (client coordinates of the dialog).
-// The frame is 313 x 88 dialog units: at 96 dpi with Windows' shell font that is
-// exactly the bitmap's width, 469 px, and the banner is copied pixel for pixel, as
-// large as the frame. The launcher is DPI-aware, so at higher dpi the frame grows
-// (half as wide again at 144 dpi), and Wine's shell-font metrics make it wider even
-// at 96 dpi; an exact copy would leave the rest of the frame unpainted. Whenever
-// the widths differ, the whole picture is stretched onto the whole frame instead,
-// so none of the artwork is cut off. The width alone decides: at 96 dpi the frame
-// is 143 px high for a 141-px picture and must still get the exact copy. HALFTONE
-// averages source pixels rather than dropping them; it needs the brush origin set
-// after the mode.
+// The frame is 313 x 88 dialog units: at 96 dpi with the shell font that is the
+// bitmap's width, 469 px, and the banner is copied pixel for pixel, as large as
+// the frame. Dialog units round to pixels per edge on Windows and per size under
+// Wine, so the same frame may come out 470 px; a one-pixel difference is still
+// copied exactly, since the frame's own 1-px black border covers that column and
+// stretching by one pixel would only blur the whole picture. The launcher is
+// DPI-aware, so at higher dpi the frame grows (half as wide again at 144 dpi), as
+// it does under a wider substitute for the shell font; an exact copy would leave
+// the rest of the frame unpainted, so there the whole picture is stretched onto
+// the whole frame, none of the artwork cut off. The width alone decides: at 96 dpi
+// the frame is 143 px high for a 141-px picture and still gets the exact copy.
+// HALFTONE averages source pixels rather than dropping them; it needs the brush
+// origin set after the mode.
 bool drawBanner(HDC target, const RECT& frame, HDC memory, const BITMAP& picture) {
     const int width = frame.right - frame.left;
     const int height = frame.bottom - frame.top;
-    if (width == picture.bmWidth)
+    if (width >= picture.bmWidth - 1 && width <= picture.bmWidth + 1)
         return BitBlt(target, frame.left, frame.top, width, height, memory, 0, 0, SRCCOPY) != FALSE;
     SetStretchBltMode(target, HALFTONE);
     SetBrushOrgEx(target, 0, 0, nullptr);
