@@ -36,7 +36,9 @@ installed copy, and the user pressing "Install" in the confirmation.
   "cwd":      the launcher's current directory (default {work}, not the medium)
   "locale":   e.g. "ja_JP.UTF-8": LC_ALL and LANG for the run (ANSI code page 932;
               LANG alone does not change Wine's code page here). Wine's own texts,
-              such as the message-box buttons, then come in that language.
+              such as the message-box buttons, then come in that language. A locale
+              the system lacks is compiled with localedef into the work folder
+              (LOCPATH): without it Wine cannot map non-ASCII file names.
   "plan":     {"<substring of module path>": ms}  how long stand-ins stay alive
   "confirm":  true (default): expect the confirmation dialog first and press
               "Install"; "cancel": the same, pressing "Cancel"; false: none implied
@@ -298,6 +300,25 @@ def load(path):
     return [(stem + "/" + sc["name"], sc) for sc in data["scenarios"]]
 
 
+def locale_env(locale, work):
+    """LC_ALL and LANG for a locale; LOCPATH too when the system lacks it and
+    localedef can compile it from the system's locale sources."""
+    env = {"LC_ALL": locale, "LANG": locale}
+    have = subprocess.run(["locale", "-a"], capture_output=True, text=True).stdout.split()
+    norm = lambda n: n.lower().replace("-", "").replace("utf8", "utf8")
+    if norm(locale) in (norm(n) for n in have):
+        return env
+    path = os.path.join(os.path.abspath(work), "locales")
+    if not os.path.isdir(os.path.join(path, locale)):
+        language, _, charset = locale.partition(".")
+        os.makedirs(path, exist_ok=True)
+        subprocess.run(["localedef", "-i", language, "-f", charset or "UTF-8", os.path.join(path, locale)],
+                       capture_output=True, check=False)
+    if os.path.isdir(os.path.join(path, locale)):
+        env["LOCPATH"] = path
+    return env
+
+
 def run_scenario(name, sc, args, prefix):
     work = os.path.join(os.path.abspath(args.work), name)
     remove(work)
@@ -385,7 +406,7 @@ def run_scenario(name, sc, args, prefix):
     started_at = time.monotonic()
     run_env = dict(os.environ)
     if "locale" in sc:
-        run_env.update(LC_ALL=sc["locale"], LANG=sc["locale"])
+        run_env.update(locale_env(sc["locale"], args.work))
     # Output goes to a file, not a pipe: programs started during the run (the
     # stand-ins, wineserver) inherit it and may outlive the robot.
     robot_log = open(os.path.join(work, "robot.out"), "w+b")
