@@ -13,6 +13,8 @@ installed copy, and the user pressing "Install" in the confirmation.
               extsetup.exe (the stand-in), v1uninst100.iss; "readonly": ["."] makes
               the folder itself read-only too
   "medium_name": the medium folder's name under {work} (default "medium")
+  "medium_length": n   nest the medium folder so that its Windows path has n characters
+  "temp_length": n     TEMP and TMP: a folder under {work} whose path has n characters
   "launcher_name": the launcher's file name in the medium (default KorvaneSetup.exe)
   "maint_dir": the maintenance directory {maint}, a C:\\ path (default the
               InstallShield Installation Information folder of the product)
@@ -60,7 +62,8 @@ installed copy, and the user pressing "Install" in the confirmation.
      "exit_within_ms": 30000 (default)
   }
 CONTENT: text | {"hex": ".."} | {"text": "..", "encoding": "cp932"}
-         | {"copy": "standin"|"launcher"|"planted"} | {"repeat": "..", "times": n}
+         | {"copy": "standin"|"launcher"|"planted"}
+         | {"text": "..", "repeat": "..", "times": n}   the text, then the repeat n times
 Placeholders in texts: {medium} {work} {cwd} {temp} {staging} {maint} {guid},
 and {syserr:N}, the system's message text for error code N.
 """
@@ -120,6 +123,7 @@ def write_content(path, content, exes):
         shutil.copyfile(exes[content["copy"]], path)
     elif isinstance(content, dict) and "repeat" in content:
         with open(path, "wb") as f:
+            f.write(content.get("text", "").encode("utf-8"))
             f.write(content["repeat"].encode("utf-8") * content["times"])
     elif isinstance(content, dict) and "hex" in content:
         open(path, "wb").write(bytes.fromhex(content["hex"]))
@@ -319,10 +323,24 @@ def locale_env(locale, work):
     return env
 
 
+def long_path(base, length, letter):
+    """A folder under base whose Windows path has exactly length characters,
+    made of nested names of at most 100 characters."""
+    path = os.path.join(base, letter)
+    while len(win(path)) < length:
+        room = length - len(win(path))
+        path = path + letter if room == 1 else os.path.join(path, letter * min(100, room - 1))
+    if len(win(path)) != length:
+        sys.exit("runner: cannot make a path of %d characters under %s" % (length, base))
+    return path
+
+
 def run_scenario(name, sc, args, prefix):
     work = os.path.join(os.path.abspath(args.work), name)
     remove(work)
     medium = os.path.join(work, sc.get("medium_name", "medium"))
+    if "medium_length" in sc:
+        medium = long_path(work, sc["medium_length"], "m")
     os.makedirs(medium)
     exes = {"launcher": args.launcher, "standin": args.standin, "planted": args.planted}
     maint_win = sc.get("maint_dir", MAINT_WIN)
@@ -349,6 +367,8 @@ def run_scenario(name, sc, args, prefix):
         return os.path.join(prefix.path, "drive_c", winpath[3:].replace("\\", "/"))
 
     env = {k: expand(v) for k, v in sc.get("env", {}).items()}
+    if "temp_length" in sc:
+        env["TEMP"] = env["TMP"] = win(long_path(work, sc["temp_length"], "t"))
     temp_win = env.get("TEMP", prefix.temp_win).rstrip("\\")
     places.update(temp=temp_win, staging=temp_win + "\\" + STAGING)
     places["cwd"] = expand(sc.get("cwd", "{work}"))

@@ -515,8 +515,13 @@ int main() {
     size_t secondAt = 0;
     Second second;
     char line[8192];
+    std::string pending;
     while (fgets(line, sizeof line, in)) {
-        std::string l(line);
+        // A line longer than the buffer (a long registry value in hex) comes in parts.
+        pending += line;
+        if (pending.back() != '\n' && !feof(in)) continue;
+        std::string l;
+        l.swap(pending);
         while (!l.empty() && (l.back() == '\n' || l.back() == '\r')) l.pop_back();
         if (l.empty() || l[0] == '#') continue;
         std::vector<wstring> f;
