@@ -31,10 +31,8 @@ demo=$root/build/demo
 export KORVANE_WINEPREFIX=$demo/wineprefix WINEPREFIX=$demo/wineprefix
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 mkdir -p "$demo"
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  echo "demo: creating the Wine prefix $WINEPREFIX (about 30 s the first time)"
-  wineboot -i >/dev/null 2>&1; wineserver -w
-fi
+[ -f "$WINEPREFIX/system.reg" ] || echo "demo: creating the Wine prefix $WINEPREFIX (about 30 s the first time)"
+tools/winerun --prepare
 
 if [ -z "${DISPLAY:-}" ]; then
   echo "demo: no display; running under Xvfb with the robot answering"

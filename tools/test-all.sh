@@ -58,10 +58,8 @@ if cmake --preset win >build/logs/win-configure.log 2>&1 &&
     echo "Xvfb pid $xvfb_pid on $DISPLAY"
   fi
   say "Wine prefix $WINEPREFIX"
-  if [ ! -f "$WINEPREFIX/system.reg" ]; then
-    echo "creating it (about 30 s the first time)"
-    mkdir -p "$WINEPREFIX"; wineboot -i >/dev/null 2>&1
-  fi
+  [ -f "$WINEPREFIX/system.reg" ] || echo "creating it (about 30 s the first time)"
+  tools/winerun --prepare
   wineserver -w
   say "Windows tests and end-to-end scenarios under Wine"
   (cd build/win && ctest --output-on-failure) 2>&1 | tee build/logs/win-test.log | tail -n 25
