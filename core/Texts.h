@@ -77,3 +77,9 @@ constexpr const char textNoMaintenanceFiles[] =
     "Could not find any files in InstallShield Installation Information directory.";
 constexpr const char textNoStagedFiles[] = "Could not find any installation files in temporary directory.";
 constexpr const char textIllegalVersion[] = "Illegal installed version.";
+// An uninstall command whose program is not a full path in double quotes: an
+// unquoted path could be cut at any blank, a bare name would be searched for.
+constexpr const char textUnusableUninstallCommand[] =
+    "The installed version's uninstall command does not name its program by a full path in "
+    "double quotes, so Setup cannot run it safely. Please uninstall the installed version via "
+    "Add/Remove Programs, then restart installation.";

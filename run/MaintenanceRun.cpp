@@ -39,7 +39,8 @@ StepResult splitCommand(SetupState& state, char* arguments) {
         return {false, reportCutPath()};
     default:
         // Unquoted, unclosed or relative: no program can be told apart safely.
-        return {false, reportSystemError(ERROR_BAD_PATHNAME)};
+        reportFailure(textUnusableUninstallCommand);
+        return {false, ERROR_BAD_PATHNAME};
     }
 }
 
@@ -183,8 +184,10 @@ StepResult prepareUpgrade(SetupState& state, char* arguments, char* staging) {
     if (!result.goOn) return result;
     char source[textCapacity];
     // A fully qualified program path always has one; kept as a guard.
-    if (!directoryOf(source, sizeof source, state.uninstallCommand, systemLeadByte))
-        return {false, reportSystemError(ERROR_BAD_PATHNAME)};
+    if (!directoryOf(source, sizeof source, state.uninstallCommand, systemLeadByte)) {
+        reportFailure(textUnusableUninstallCommand);
+        return {false, ERROR_BAD_PATHNAME};
+    }
     result = stageMaintenanceFiles(source, staging);
     if (!result.goOn) return result;
     if (versionTimes100(state.installedVersion) > highestUpgradableVersion) {
