@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "MessageRecorder.h"
+#include "TestFiles.h"
 #include "app/Framework.h"
 #include "app/StageChain.h"
 #include "core/SetupState.h"
@@ -23,55 +24,6 @@
 #include "ui/ProgressDialog.h"
 
 namespace {
-
-std::string moduleDirectory() {
-    char path[MAX_PATH] = {};
-    GetModuleFileNameA(nullptr, path, MAX_PATH);
-    std::string text(path);
-    return text.substr(0, text.rfind('\\') + 1);
-}
-
-std::string standinPath() { return moduleDirectory() + "..\\..\\tools\\standin.exe"; }
-
-bool exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-void writeFile(const std::string& path, const std::string& content) {
-    std::ofstream(path, std::ios::binary) << content;
-}
-
-void removeTree(const std::string& path) {
-    WIN32_FIND_DATAA entry;
-    HANDLE search = FindFirstFileA((path + "\\*").c_str(), &entry);
-    if (search != INVALID_HANDLE_VALUE) {
-        do {
-            std::string name = entry.cFileName;
-            if (name == "." || name == "..") continue;
-            std::string full = path + "\\" + name;
-            SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
-            if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
-                removeTree(full);
-            else
-                DeleteFileA(full.c_str());
-        } while (FindNextFileA(search, &entry));
-        FindClose(search);
-    }
-    SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
-    if (!RemoveDirectoryA(path.c_str())) DeleteFileA(path.c_str());
-}
-
-std::vector<std::string> listDirectory(const std::string& path) {
-    std::vector<std::string> names;
-    WIN32_FIND_DATAA entry;
-    HANDLE search = FindFirstFileA((path + "\\*").c_str(), &entry);
-    if (search == INVALID_HANDLE_VALUE) return names;
-    do {
-        std::string name = entry.cFileName;
-        if (name != "." && name != "..") names.push_back(name);
-    } while (FindNextFileA(search, &entry));
-    FindClose(search);
-    std::sort(names.begin(), names.end());
-    return names;
-}
 
 // The names a started stand-in found beside itself, sorted.
 std::vector<std::string> filesSeen(const std::string& line) {
@@ -86,12 +38,6 @@ std::vector<std::string> filesSeen(const std::string& line) {
     }
     std::sort(names.begin(), names.end());
     return names;
-}
-
-std::string errorBoxText(DWORD code) {
-    MessageRecorder reference;
-    reportSystemError(code);
-    return reference.boxes.at(0).text;
 }
 
 // Held open without any sharing, as a virus scanner or an indexer may hold a

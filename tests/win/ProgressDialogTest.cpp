@@ -9,6 +9,7 @@
 #include <string>
 
 #include "MessageRecorder.h"
+#include "TestFiles.h"
 #include "app/Framework.h"
 #include "core/SystemError.h"
 #include "res/ResourceIds.h"
@@ -155,11 +156,6 @@ void endProcess(PROCESS_INFORMATION& process) {
 
 // The text of the "Error" box for a code (Wine has no system text for some).
 // Call it before the test's own recorder exists: recorders do not nest.
-std::string errorBoxText(DWORD code) {
-    MessageRecorder reference;
-    reportSystemError(code);
-    return reference.boxes.at(0).text;
-}
 
 // ---- Reading the compiled template back.
 
