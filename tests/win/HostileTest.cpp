@@ -62,29 +62,11 @@ HANDLE WINAPI failingCreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_
     return nullptr;
 }
 
-class Hostile : public testing::Test {
+class Hostile : public MaintenanceScratch {
 public:
     void SetUp() override {
-        if (!exists(standinPath())) GTEST_SKIP() << "build the standin target first";
-        char temp[MAX_PATH] = {};
-        GetTempPathA(MAX_PATH, temp);
-        root = std::string(temp) + "korvane-hostile-test";
-        removeTree(root);
-        CreateDirectoryA(root.c_str(), nullptr);
-        medium = root + "\\medium\\";
-        installed = root + "\\installed\\";
-        tmp = root + "\\tmp\\";
-        staging = tmp + stagingDirectoryName;
-        log = root + "\\standin.log";
-        for (const std::string& d : {medium, installed, tmp}) CreateDirectoryA(d.c_str(), nullptr);
-        writeFile(medium + responseFileName, "[InstallShield Silent]\r\n");
+        if (!createScratch("korvane-hostile-test")) GTEST_SKIP() << "build the standin target first";
         CopyFileA(standinPath().c_str(), (medium + installerName).c_str(), FALSE);
-        CopyFileA(standinPath().c_str(), (installed + "setup.exe").c_str(), FALSE);
-        CopyFileA(standinPath().c_str(), (installed + installerName).c_str(), FALSE);
-        writeFile(installed + "data1.cab", "cab");
-        savedTmp = variable("TMP");
-        SetEnvironmentVariableA("TMP", tmp.c_str());
-        SetEnvironmentVariableA("KORVANE_STANDIN_LOG", log.c_str());
         std::memset(&state, 0, sizeof state);
         state.runInstalledSetup = 1;
         state.upgradeMode = 1;
@@ -96,16 +78,7 @@ public:
 
     void TearDown() override {
         setProgressDialogCalls(nullptr);
-        if (root.empty()) return;
-        SetEnvironmentVariableA("TMP", savedTmp.c_str());
-        SetEnvironmentVariableA("KORVANE_STANDIN_LOG", nullptr);
-        removeTree(root);
-    }
-
-    static std::string variable(const char* name) {
-        char value[1024] = {};
-        GetEnvironmentVariableA(name, value, sizeof value);
-        return value;
+        removeScratch();
     }
 
     // The stand-in's start lines, in order, once at least `wanted` are there (a
@@ -131,7 +104,6 @@ public:
         return runStages(state, stages, 2);
     }
 
-    std::string root, medium, installed, tmp, staging, log, savedTmp;
     SetupState state;
 };
 

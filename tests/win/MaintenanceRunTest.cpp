@@ -32,49 +32,19 @@ std::string jsonField(const std::string& line, const std::string& key) {
     return value;
 }
 
-class MaintenanceRun : public testing::Test {
+class MaintenanceRun : public MaintenanceScratch {
 public:
     void SetUp() override {
-        if (!exists(standinPath())) GTEST_SKIP() << "build the standin target first";
-        char temp[MAX_PATH] = {};
-        GetTempPathA(MAX_PATH, temp);
-        root = std::string(temp) + "korvane-maintenance-test";
-        removeTree(root);
-        CreateDirectoryA(root.c_str(), nullptr);
-        medium = root + "\\medium\\";
-        installed = root + "\\installed\\";
-        tmp = root + "\\tmp\\";
-        staging = tmp + stagingDirectoryName;
-        log = root + "\\standin.log";
-        CreateDirectoryA(medium.c_str(), nullptr);
-        CreateDirectoryA(installed.c_str(), nullptr);
-        CreateDirectoryA(tmp.c_str(), nullptr);
-        writeFile(medium + responseFileName, "[InstallShield Silent]\r\n");
+        if (!createScratch("korvane-maintenance-test")) GTEST_SKIP() << "build the standin target first";
+        // Read-only on the medium: the staged copy must still be removable.
         SetFileAttributesA((medium + responseFileName).c_str(), FILE_ATTRIBUTE_READONLY);
-        CopyFileA(standinPath().c_str(), (installed + "setup.exe").c_str(), FALSE);
-        CopyFileA(standinPath().c_str(), (installed + installerName).c_str(), FALSE);
-        writeFile(installed + "data1.cab", "cab");
-        savedTmp = variable("TMP");
-        SetEnvironmentVariableA("TMP", tmp.c_str());
-        SetEnvironmentVariableA("KORVANE_STANDIN_LOG", log.c_str());
         std::memset(&state, 0, sizeof state);
         state.runInstalledSetup = 1;
         std::strcpy(state.setupDirectory, medium.c_str());
         std::strcpy(state.productName, "Korvane Studio");
     }
 
-    void TearDown() override {
-        if (root.empty()) return;
-        SetEnvironmentVariableA("TMP", savedTmp.c_str());
-        SetEnvironmentVariableA("KORVANE_STANDIN_LOG", nullptr);
-        removeTree(root);
-    }
-
-    static std::string variable(const char* name) {
-        char value[1024] = {};
-        GetEnvironmentVariableA(name, value, sizeof value);
-        return value;
-    }
+    void TearDown() override { removeScratch(); }
 
     void command(const std::string& text) { std::strcpy(state.uninstallCommand, text.c_str()); }
 
@@ -93,7 +63,6 @@ public:
         return "";
     }
 
-    std::string root, medium, installed, tmp, staging, log, savedTmp;
     SetupState state;
 };
 

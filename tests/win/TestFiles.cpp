@@ -5,6 +5,7 @@
 
 #include "MessageRecorder.h"
 #include "core/SystemError.h"
+#include "core/Texts.h"
 
 std::string moduleDirectory() {
     char path[MAX_PATH] = {};
@@ -59,4 +60,40 @@ std::string errorBoxText(DWORD code) {
     MessageRecorder reference;
     reportSystemError(code);
     return reference.boxes.at(0).text;
+}
+
+bool MaintenanceScratch::createScratch(const char* name) {
+    if (!exists(standinPath())) return false;
+    char temp[MAX_PATH] = {};
+    GetTempPathA(MAX_PATH, temp);
+    root = std::string(temp) + name;
+    removeTree(root);
+    CreateDirectoryA(root.c_str(), nullptr);
+    medium = root + "\\medium\\";
+    installed = root + "\\installed\\";
+    tmp = root + "\\tmp\\";
+    staging = tmp + stagingDirectoryName;
+    log = root + "\\standin.log";
+    for (const std::string& folder : {medium, installed, tmp}) CreateDirectoryA(folder.c_str(), nullptr);
+    writeFile(medium + responseFileName, "[InstallShield Silent]\r\n");
+    CopyFileA(standinPath().c_str(), (installed + "setup.exe").c_str(), FALSE);
+    CopyFileA(standinPath().c_str(), (installed + installerName).c_str(), FALSE);
+    writeFile(installed + "data1.cab", "cab");
+    savedTmp = variable("TMP");
+    SetEnvironmentVariableA("TMP", tmp.c_str());
+    SetEnvironmentVariableA("KORVANE_STANDIN_LOG", log.c_str());
+    return true;
+}
+
+void MaintenanceScratch::removeScratch() {
+    if (root.empty()) return;
+    SetEnvironmentVariableA("TMP", savedTmp.c_str());
+    SetEnvironmentVariableA("KORVANE_STANDIN_LOG", nullptr);
+    removeTree(root);
+}
+
+std::string MaintenanceScratch::variable(const char* name) {
+    char value[1024] = {};
+    GetEnvironmentVariableA(name, value, sizeof value);
+    return value;
 }

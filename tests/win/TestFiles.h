@@ -1,6 +1,7 @@
 // Files and folders for the Windows tests: the test program's own folder, the
 // stand-in installer built beside it, scratch trees and the launcher's error text.
 #pragma once
+#include <gtest/gtest.h>
 #include <windows.h>
 
 #include <string>
@@ -23,3 +24,17 @@ std::vector<std::string> listDirectory(const std::string& path);
 
 // The text the launcher's "Error" box shows for a Windows error code.
 std::string errorBoxText(DWORD code);
+
+// A scratch tree for runs of the maintenance stage: a medium with the response
+// file, an installed copy whose maintenance folder holds the stand-in as
+// setup.exe and extsetup.exe, and a %TEMP% of its own (through TMP). The
+// stand-ins log how they were started to `log`.
+class MaintenanceScratch : public testing::Test {
+public:
+    // False (and the test skipped) when the stand-in has not been built.
+    bool createScratch(const char* name);
+    void removeScratch();
+    static std::string variable(const char* name);
+
+    std::string root, medium, installed, tmp, staging, log, savedTmp;
+};
