@@ -23,6 +23,7 @@ import os
 import statistics
 import subprocess
 import sys
+import shutil
 import tempfile
 import threading
 import time
@@ -119,6 +120,7 @@ def main():
         exited = [r for r in log if r["event"] == "exit"][0]["tick"]
         close.append(t["launch_tick"] + t["exit_ms"] - exited)
     cpu = measure_cpu(build, work, prefix)
+    shutil.rmtree(work, ignore_errors=True)
 
     def show(label, values, goal):
         print("%-8s mean %5.0f ms  min %5.0f  max %5.0f  (goal %s; n=%d)" % (
