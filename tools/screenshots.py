@@ -23,7 +23,6 @@ import argparse
 import json
 import os
 import re
-import shutil
 import subprocess
 import sys
 import tempfile
@@ -44,22 +43,6 @@ def build(build_dir):
                        check=True, stdout=subprocess.DEVNULL)
     subprocess.run(["cmake", "--build", build_dir, "-j2", "--target", "KorvaneSetup", "robot", "standin"],
                    check=True, stdout=subprocess.DEVNULL)
-
-
-def install_wine_fonts(prefix):
-    """Debian's Wine does not load the fonts of fonts-wine from /usr/share/wine/fonts;
-    without them the shell font falls back to DejaVu Sans and the caption buttons
-    show Marlett's letters. Copied into the prefix's Fonts folder, Wine uses them
-    as Windows would use its own Tahoma and Marlett."""
-    if not os.path.exists(os.path.join(prefix, "system.reg")):
-        subprocess.run([os.path.join(HERE, "winerun"), "cmd", "/c", "exit"], check=False,
-                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-    fonts = os.path.join(prefix, "drive_c", "windows", "Fonts")
-    os.makedirs(fonts, exist_ok=True)
-    for name in ("tahoma.ttf", "tahomabd.ttf", "marlett.ttf"):
-        source = os.path.join("/usr/share/wine/fonts", name)
-        if os.path.exists(source) and not os.path.exists(os.path.join(fonts, name)):
-            shutil.copyfile(source, os.path.join(fonts, name))
 
 
 def start_xvfb():
@@ -142,7 +125,8 @@ def main():
     os.environ.setdefault("KORVANE_WINEPREFIX", os.path.join(build_dir, "wineprefix"))
     prefix = os.environ["KORVANE_WINEPREFIX"]
 
-    install_wine_fonts(prefix)
+    # Creates the prefix if needed and puts Wine's Tahoma and Marlett into it.
+    subprocess.run([os.path.join(HERE, "winerun"), "--prepare"], check=True)
     xvfb = None
     if not os.environ.get("DISPLAY"):
         xvfb, os.environ["DISPLAY"] = start_xvfb()
