@@ -23,6 +23,13 @@
 //                                                 start the launcher again and wait
 //                                                 (at most 20 s) for that one to end,
 //                                                 recording any window it shows
+//   follow <ms>                                   also record and answer the windows
+//                                                 of every program the launcher started
+//                                                 (and those started by them), and after
+//                                                 the launcher has ended wait for them
+//                                                 to end, at most ms
+//   regquery <view> <key>                         after the run, write the key's values
+//                                                 (as text) into the transcript
 //
 // <view> is 32 or 64 (HKEY_LOCAL_MACHINE in that registry view) or hkcu.
 // Actions: press (arg: button text without '&', or #id), wait (let it close by
@@ -37,6 +44,7 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <shellapi.h>
+#include <tlhelp32.h>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -189,6 +197,80 @@ void registryCommand(const std::vector<wstring>& f) {
         setupErrors.push_back(cmd + L" " + f[2] + L": error " + std::to_wstring(rc));
 }
 
+// What a key holds after the run: every value as text (numbers in decimal,
+// binary data in hex); exists false when the key cannot be opened.
+void writeRegistryKey(Json& j, const wstring& viewName, const wstring& path) {
+    j.open('{');
+    j.key("view"); j.str(viewName);
+    j.key("key"); j.str(path);
+    HKEY root;
+    REGSAM flag;
+    HKEY k = nullptr;
+    bool exists = view(viewName, &root, &flag) &&
+                  RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | flag, &k) == ERROR_SUCCESS;
+    j.key("exists"); j.boolean(exists);
+    j.key("values"); j.open('{');
+    for (DWORD i = 0; exists; ++i) {
+        wchar_t name[512];
+        DWORD nameLength = 512, type = 0, size = 0;
+        if (RegEnumValueW(k, i, name, &nameLength, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) break;
+        std::vector<BYTE> data(size + sizeof(wchar_t), 0);
+        nameLength = 512;
+        if (RegEnumValueW(k, i, name, &nameLength, nullptr, &type, data.data(), &size) != ERROR_SUCCESS) break;
+        j.key(utf8(name).c_str());
+        if (type == REG_SZ || type == REG_EXPAND_SZ) {
+            j.str(wstring((const wchar_t*)data.data()));
+        } else if (type == REG_DWORD && size >= sizeof(DWORD)) {
+            j.str(std::to_wstring(*(const DWORD*)data.data()));
+        } else {
+            wstring hex;
+            for (DWORD b = 0; b < size; ++b) {
+                wchar_t two[3];
+                swprintf(two, 3, L"%02x", data[b]);
+                hex += two;
+            }
+            j.str(hex);
+        }
+    }
+    j.close('}');
+    j.close('}');
+    if (k) RegCloseKey(k);
+}
+
+// ---- the launcher's family: it and every program started from it ------------
+
+bool contains(const std::vector<DWORD>& v, DWORD x) {
+    for (DWORD y : v) if (y == x) return true;
+    return false;
+}
+
+// Adds to family every process whose parent is a member (the parent may have
+// ended: an uninstaller that relaunches itself from %TEMP% ends at once), and
+// returns the members that are running.
+std::vector<DWORD> runningFamily(std::vector<DWORD>& family) {
+    std::vector<std::pair<DWORD, DWORD>> all;  // pid, parent
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snap != INVALID_HANDLE_VALUE) {
+        PROCESSENTRY32W e = {};
+        e.dwSize = sizeof e;
+        for (BOOL ok = Process32FirstW(snap, &e); ok; ok = Process32NextW(snap, &e))
+            all.push_back({e.th32ProcessID, e.th32ParentProcessID});
+        CloseHandle(snap);
+    }
+    for (bool grew = true; grew;) {
+        grew = false;
+        for (const auto& p : all)
+            if (!contains(family, p.first) && contains(family, p.second)) {
+                family.push_back(p.first);
+                grew = true;
+            }
+    }
+    std::vector<DWORD> running;
+    for (const auto& p : all)
+        if (contains(family, p.first)) running.push_back(p.first);
+    return running;
+}
+
 // ---- windows seen -------------------------------------------------------
 
 struct Step {
@@ -205,6 +287,7 @@ struct Button {
 
 struct Seen {
     HWND hwnd;
+    DWORD pid = 0;
     wstring caption, message, richedit, iconKind;
     std::vector<wstring> statics;
     std::vector<Button> buttons;
@@ -392,13 +475,14 @@ void answerUnscripted(Seen& s) {
 struct Finder {
     DWORD pid;
     std::vector<HWND> found;
+    std::vector<DWORD> pids;  // findDialogs: any of these processes
 };
 
 BOOL CALLBACK findDialogs(HWND h, LPARAM lp) {
     Finder* f = (Finder*)lp;
     DWORD pid = 0;
     GetWindowThreadProcessId(h, &pid);
-    if (pid == f->pid && IsWindowVisible(h) && className(h) == L"#32770") f->found.push_back(h);
+    if (contains(f->pids, pid) && IsWindowVisible(h) && className(h) == L"#32770") f->found.push_back(h);
     return TRUE;
 }
 
@@ -427,7 +511,7 @@ Second startSecond(const wstring& exe, const wstring& cwd, HWND firstWindow, DWO
                                 cwd.empty() ? nullptr : cwd.c_str(), &si, &pi) != FALSE;
     if (!r.launched) return r;
     while (GetTickCount64() - start < 20000) {
-        Finder f = {pi.dwProcessId, {}};
+        Finder f = {pi.dwProcessId, {}, {}};
         EnumWindows(findAnyWindow, (LPARAM)&f);
         for (HWND h : f.found) {
             bool known = false;
@@ -455,6 +539,7 @@ Second startSecond(const wstring& exe, const wstring& cwd, HWND firstWindow, DWO
 void writeWindow(Json& j, const Seen& s) {
     j.open('{');
     j.key("caption"); j.str(s.caption);
+    j.key("pid"); j.num(s.pid);
     j.key("text"); j.str(s.message);
     j.key("statics"); j.open('[');
     for (const wstring& t : s.statics) j.str(t);
@@ -514,6 +599,9 @@ int main() {
     std::vector<DWORD> systemTexts;
     size_t secondAt = 0;
     Second second;
+    bool follow = false;
+    DWORD followMs = 0;
+    std::vector<std::pair<wstring, wstring>> queries;
     char line[8192];
     std::string pending;
     while (fgets(line, sizeof line, in)) {
@@ -534,7 +622,7 @@ int main() {
         }
         const wstring& c = f[0];
         wstring a1 = f.size() > 1 ? f[1] : wstring();
-        if (c.compare(0, 3, L"reg") == 0) registryCommand(f);
+        if (c.compare(0, 3, L"reg") == 0 && c != L"regquery") registryCommand(f);
         else if (c == L"exe") exe = a1;
         else if (c == L"cwd") cwd = a1;
         else if (c == L"out") outPath = a1;
@@ -542,6 +630,8 @@ int main() {
         else if (c == L"poll") pollMs = wcstoul(a1.c_str(), nullptr, 10);
         else if (c == L"systext") systemTexts.push_back(wcstoul(a1.c_str(), nullptr, 0));
         else if (c == L"second") secondAt = wcstoul(a1.c_str(), nullptr, 10);
+        else if (c == L"follow") { follow = true; followMs = wcstoul(a1.c_str(), nullptr, 10); }
+        else if (c == L"regquery") queries.push_back({a1, f.size() > 2 ? f[2] : wstring()});
         else if (c == L"env") SetEnvironmentVariableW(a1.c_str(), f.size() > 2 ? f[2].c_str() : L"");
         else if (c == L"answer") {
             Step s;
@@ -565,6 +655,7 @@ int main() {
     bool launched = false, timedOut = false;
     DWORD launchError = 0, exitCode = 0;
     long long exitMs = -1;
+    size_t familyLeft = 0;
     ULONGLONG launchTick = 0;
     if (!exe.empty() && setupErrors.empty()) {
         STARTUPINFOW si = {};
@@ -575,11 +666,21 @@ int main() {
                                   cwd.empty() ? nullptr : cwd.c_str(), &si, &pi) != FALSE;
         if (!launched) launchError = GetLastError();
         size_t next = 0;
+        std::vector<DWORD> family = {pi.dwProcessId};
+        bool ended = false;
         while (launched) {
             DWORD now = (DWORD)(GetTickCount64() - launchTick);
-            bool ended = WaitForSingleObject(pi.hProcess, 0) == WAIT_OBJECT_0;
-            Finder f = {pi.dwProcessId, {}};
-            if (!ended) EnumWindows(findDialogs, (LPARAM)&f);
+            if (!ended && WaitForSingleObject(pi.hProcess, 0) == WAIT_OBJECT_0) {
+                ended = true;
+                exitMs = now;
+                GetExitCodeProcess(pi.hProcess, &exitCode);
+            }
+            Finder f = {pi.dwProcessId, {}, {}};
+            std::vector<DWORD> running;
+            if (follow) running = runningFamily(family);
+            if (!ended) running.push_back(pi.dwProcessId);
+            f.pids = running;
+            if (!f.pids.empty()) EnumWindows(findDialogs, (LPARAM)&f);
             for (Seen& s : seen) {
                 bool live = false;
                 for (HWND h : f.found) live = live || h == s.hwnd;
@@ -593,6 +694,7 @@ int main() {
                     seen.push_back(Seen());
                     s = &seen.back();
                     s->hwnd = h;
+                    GetWindowThreadProcessId(h, &s->pid);
                     s->shownMs = now;
                     capture(*s);
                     trackProgress(*s, true);
@@ -628,12 +730,13 @@ int main() {
                     else answer(*s);
                 }
             }
-            if (ended) {
-                exitMs = now;
-                GetExitCodeProcess(pi.hProcess, &exitCode);
+            // Done when the launcher has ended and, when following, so has every
+            // program it started (or the time allowed for them has passed).
+            if (ended && (running.empty() || now > exitMs + followMs)) {
+                familyLeft = running.size();
                 break;
             }
-            if (now > timeoutMs) {
+            if (!ended && now > timeoutMs) {
                 TerminateProcess(pi.hProcess, 259);
                 WaitForSingleObject(pi.hProcess, 5000);
                 timedOut = true;
@@ -654,8 +757,12 @@ int main() {
     j.key("timed_out"); j.boolean(timedOut);
     j.key("exit_ms"); if (exitMs >= 0) j.num(exitMs); else j.null();
     j.key("exit_code"); j.num(exitCode);
+    j.key("family_left"); j.num((long long)familyLeft);
     j.key("windows"); j.open('[');
     for (const Seen& s : seen) writeWindow(j, s);
+    j.close(']');
+    j.key("registry"); j.open('[');
+    for (const auto& q : queries) writeRegistryKey(j, q.first, q.second);
     j.close(']');
     if (second.launched) {
         j.key("second"); j.open('{');
