@@ -46,6 +46,10 @@ class WineTransport:
         user = os.environ.get("USER") if os.environ.get("USER") in names else names[0]
         self.temp_win = "C:\\users\\" + user + "\\Temp"
         self.program_files_x86 = "C:\\Program Files (x86)"
+        # What the prefix reports unless a scenario fakes another version.
+        self.edition = "desktop"
+        # Wine 8 cannot create junctions or symbolic links (mklink /J fails).
+        self.makes_links = False
 
     def command(self, program, *args):
         return [self.winerun, program] + list(args)
@@ -74,6 +78,9 @@ class WineTransport:
     def screenshot(self, path):
         return subprocess.run(["import", "-window", "root", path], check=False).returncode == 0
 
+    def junction(self, link, target):
+        return False
+
     def makensis(self):
         return shutil.which("makensis")
 
@@ -84,6 +91,9 @@ class NativeTransport:
     def __init__(self, winerun=None):
         self.temp_win = os.environ.get("TEMP", os.environ.get("TMP", r"C:\Windows\Temp")).rstrip("\\")
         self.program_files_x86 = os.environ.get("ProgramFiles(x86)", os.environ.get("ProgramFiles", r"C:\Program Files"))
+        # Hosted Windows runners are server editions, which the launcher refuses.
+        self.edition = "desktop" if sys.getwindowsversion().product_type == 1 else "server"
+        self.makes_links = True
 
     def command(self, program, *args):
         return [program] + list(args)
@@ -96,6 +106,9 @@ class NativeTransport:
 
     def setup_lines(self):
         return []
+
+    def junction(self, link, target):
+        return subprocess.run(["cmd", "/c", "mklink", "/J", link, target], capture_output=True).returncode == 0
 
     def screenshot(self, path):
         script = ("Add-Type -AssemblyName System.Windows.Forms,System.Drawing;"
@@ -154,8 +167,12 @@ class Host:
                 return "only Wine can report another Windows version (\"windows\")"
             if "locale" in sc:
                 return "only Wine can switch the ANSI code page for one run (\"locale\")"
-            if "native_first" in sc:
-                return "DLL load orders (\"native_first\") are Wine's; Windows searches natively"
+        edition = sc.get("edition", "desktop")
+        if edition != self.transport.edition:
+            return ("it needs a %s edition of Windows and this host reports a %s edition (the launcher "
+                    "refuses server editions by design)" % (edition, self.transport.edition))
+        if sc.get("staging_before", {}).get("junctions") and not self.transport.makes_links:
+            return "Wine 8 cannot create junctions (mklink /J fails), so a junction in the staging folder cannot be laid out"
         return None
 
     def registry_lines(self, sc):
@@ -165,7 +182,9 @@ class Host:
             lines.append(["regset", "hkcu", r"Software\Wine", "Version", "sz", w])
         elif isinstance(w, dict):
             lines += version_lines(dict(DEFAULT_VERSION, **w))
-        for program, dlls in sc.get("native_first", {}).items():
+        # Windows itself looks in the program's folder first for DLLs that are not
+        # KnownDLLs; Wine has to be told per program and DLL.
+        for program, dlls in (sc.get("native_first", {}) if self.name == "wine" else {}).items():
             for dll in dlls:
                 lines.append(["regset", "hkcu", "Software\\Wine\\AppDefaults\\" + program + "\\DllOverrides",
                               dll, "sz", "native,builtin"])

@@ -32,7 +32,11 @@ no installed copy, and the user pressing "Install" in the confirmation.
               started, and wait (at most ms) for them after the launcher has ended
   "maintenance": {"omit": [...], "files": {...}, "dirs": [...]}
               the maintenance directory (default: setup.exe and extsetup.exe stand-ins)
-  "staging_before": {"files": {...}}   a staging directory left from an earlier run
+  "staging_before": {"files": {...}, "junctions": {name: C:\\ folder}}
+              a staging directory left from an earlier run; a junction's folder
+              gets a keep.txt (Windows only: Wine cannot make junctions)
+  "edition":  "desktop" (default) or "server": the edition of Windows the scenario
+              needs; where the host reports the other one it is skipped
   "registry": [{"view": "32"|"64"|"hkcu", "key": K, "values": {name: VALUE}},
                {"view": .., "key": K, "delete": true}]
               VALUE: text (REG_SZ) | {"type": "dword"|"sz"|"expand_sz"|"binary", "data": ..}
@@ -342,7 +346,14 @@ class Run:
             lay_out(self.local(self.maint_win), {"setup.exe": {"copy": "standin"}, "extsetup.exe": {"copy": "standin"}},
                     sc.get("maintenance", {}), self.exes, self.expand)
         if "staging_before" in sc:
-            lay_out(self.local(self.places["staging"]), {}, sc["staging_before"], self.exes, self.expand)
+            staging = self.local(self.places["staging"])
+            lay_out(staging, {}, sc["staging_before"], self.exes, self.expand)
+            for name, target in sc["staging_before"].get("junctions", {}).items():
+                # The folder a junction points at holds a file that must survive.
+                target = self.expand(target)
+                write_content(os.path.join(self.local(target), "keep.txt"), "outside the staging folder", self.exes)
+                if not self.host.junction(self.places["staging"] + "\\" + name, target):
+                    sys.exit("runner: cannot create the junction %s -> %s" % (name, target))
 
     def script(self):
         """The robot's script: registry preparation, the launcher, the answers."""

@@ -6,7 +6,7 @@ import os
 
 ANY = object()  # a value whose inside is not checked here (content, values, ...)
 
-CONTENT_FILES = {"omit": [str], "files": ANY, "readonly": [str], "dirs": [str]}
+CONTENT_FILES = {"omit": [str], "files": ANY, "readonly": [str], "dirs": [str], "junctions": ANY}
 REGISTRY_ENTRY = {"view": str, "key": str, "values": ANY, "delete": bool}
 WINDOW = {"caption": str, "text": str, "richedit": str, "statics": [str], "buttons": [str], "default": str,
           "icon": ANY, "sysmenu": bool, "progress": ANY}
@@ -22,7 +22,7 @@ SCENARIO = {
     "engine": {"installed": str}, "follow": int,
     "maintenance": CONTENT_FILES, "staging_before": CONTENT_FILES, "registry": [REGISTRY_ENTRY],
     "windows": ANY, "native_first": ANY, "hosts": [str], "hosts_reason": str, "env": ANY, "cwd": str,
-    "locale": str, "plan": ANY, "confirm": ANY, "answers": ANY, "timeout_ms": int, "expect": EXPECT,
+    "locale": str, "edition": str, "plan": ANY, "confirm": ANY, "answers": ANY, "timeout_ms": int, "expect": EXPECT,
 }
 REQUIRED = {"scenario": ["expect"], "expect": ["started"], "registry entry": ["view", "key"],
             "expected key": ["view", "key"]}
