@@ -89,7 +89,6 @@ Placeholders in texts: {medium} {work} {cwd} {temp} {staging} {maint} {guid}
 message text for error code N.
 """
 import argparse
-import fcntl
 import glob
 import json
 import os
@@ -687,6 +686,7 @@ def main():
     engine = Engine(host, args.launcher, args.work)
     lock = None
     if os.name != "nt":
+        import fcntl
         # One run at a time per prefix: scenarios share its registry and %TEMP%.
         lock = open(os.path.join(host.prefix, ".e2e-lock"), "w")
         fcntl.flock(lock, fcntl.LOCK_EX)
