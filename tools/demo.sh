@@ -43,7 +43,7 @@ if [ -z "${DISPLAY:-}" ]; then
   rm -rf "$demo/screenshots"; mkdir -p "$demo/screenshots"
   status=0
   (cd "$demo/screenshots" &&
-   "$root/tests/e2e/with-display" python3 "$root/tests/e2e/runner.py" --launcher "$root/$launcher" \
+   "$root/tools/with-display" python3 "$root/tests/e2e/runner.py" --launcher "$root/$launcher" \
      --robot "$root/$robot" --standin "$root/$standin" --winerun "$root/tools/winerun" \
      --work "$demo/work" "$root/tools/demo/$mode.json") || status=$?
   echo "demo: screenshots in $demo/screenshots:"

@@ -34,13 +34,12 @@ class WineTransport:
     """Windows programs under Wine, in the project's prefix."""
 
     def __init__(self, winerun):
-        here = os.path.dirname(os.path.abspath(winerun))
         self.winerun = winerun
-        self.prefix = os.environ.get("KORVANE_WINEPREFIX") or os.path.join(here, "..", "build", "wineprefix")
-        if not os.path.exists(os.path.join(self.prefix, "system.reg")):
-            subprocess.run([winerun, "--prepare"], check=False)
-        if not os.path.exists(os.path.join(self.prefix, "system.reg")):
-            sys.exit("runner: the Wine prefix %s could not be created" % self.prefix)
+        # winerun knows which prefix this run uses (a parallel worker has its own).
+        found = subprocess.run([winerun, "--prefix"], capture_output=True, text=True)
+        self.prefix = found.stdout.strip()
+        if found.returncode != 0 or not os.path.exists(os.path.join(self.prefix, "system.reg")):
+            sys.exit("runner: no usable Wine prefix: %s" % (found.stderr.strip() or self.prefix))
         users = os.path.join(self.prefix, "drive_c", "users")
         names = [u for u in os.listdir(users) if u != "Public"]
         user = os.environ.get("USER") if os.environ.get("USER") in names else names[0]

@@ -679,7 +679,7 @@ def main():
         files.append(loaded)
     if os.name != "nt" and not os.environ.get("DISPLAY"):
         sys.exit("runner: DISPLAY is not set; the launcher's windows need an X display (start Xvfb, "
-                 "or run through tests/e2e/with-display)")
+                 "or run through tools/with-display)")
     if os.name != "nt" and not args.winerun:
         sys.exit("runner: --winerun is needed under Wine")
     host = hosts.make_host(args.winerun)
