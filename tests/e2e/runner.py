@@ -98,26 +98,16 @@ import subprocess
 import sys
 import time
 
-import host as hosts
-import schema
-
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.normpath(os.path.join(HERE, "..", ".."))
+sys.path.insert(0, os.path.join(ROOT, "tools"))
+
+import host as hosts  # noqa: E402
+import product  # noqa: E402
+import schema  # noqa: E402
 
 
-def product_identity():
-    """The product code and the staging folder's name, from the one file the
-    build reads them from."""
-    values = {}
-    for line in open(os.path.join(ROOT, "res", "product.txt"), encoding="utf-8"):
-        line = line.strip()
-        if line and not line.startswith("#") and "=" in line:
-            key, _, value = line.partition("=")
-            values[key.strip()] = value.strip()
-    return values
-
-
-PRODUCT = product_identity()
+PRODUCT = product.identity()
 GUID = PRODUCT["productCode"]
 STAGING = PRODUCT["stagingDirectory"]
 UNINSTALL = r"SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall"
