@@ -153,9 +153,14 @@ unsigned=""
 if [ ! -f "$launcher" ]; then
   for check in launcher resources signature build; do bad "$check" "there is no KorvaneSetup.exe"; done
 else
-  detail=$(pe kind "$launcher") && ok launcher "KorvaneSetup.exe is $detail" || bad launcher "KorvaneSetup.exe: $detail"
+  declare -A fact=() sound=()
+  while IFS='|' read -r name status detail; do
+    fact[$name]=$detail sound[$name]=$status
+  done < <(pe launcher "$launcher" "${version:-0,0,0,0}")
+  [ "${sound[kind]:-}" = ok ] && ok launcher "KorvaneSetup.exe is ${fact[kind]}" ||
+    bad launcher "KorvaneSetup.exe: ${fact[kind]:-cannot be read}"
   if [ -n "$version" ]; then
-    detail=$(pe resources "$launcher" "$version") && ok resources "$detail" || bad resources "$detail"
+    [ "${sound[resources]:-}" = ok ] && ok resources "${fact[resources]}" || bad resources "${fact[resources]:-cannot be read}"
   fi
   source "$root/tools/medium/verify-launcher.sh"
 fi

@@ -1,17 +1,18 @@
 #!/usr/bin/env python3
 """Reads what a customer's check needs from a medium's files, without trusting them.
 
-    pe.py kind FILE                 is FILE a 32-bit (i386) Windows GUI program?
-    pe.py resources FILE VERSION    does it carry the launcher's resources, with
-                                    VERSION ("2,0,0,0") in its version block?
-    pe.py timestamp FILE            its PE timestamp (seconds since 1970)
-    pe.py signed FILE               exit 0 when it carries an Authenticode signature
+    pe.py launcher FILE VERSION     four lines "name|ok|detail" or "name|FAIL|detail":
+                                    kind       a 32-bit (i386) Windows GUI program?
+                                    resources  the launcher's resources, with VERSION
+                                               ("2,0,0,0") in the version block?
+                                    timestamp  its PE timestamp (detail: seconds)
+                                    signed     an Authenticode signature? (detail: yes/no)
     pe.py ini FILE SECTION KEY      one value of an INI file, read the way Windows'
                                     GetPrivateProfileString reads it
 
-Prints one line of detail; exit status 0 yes, 1 no (the line says why), 2 misuse.
-Every offset read from a file is bounds-checked: a damaged or hostile file gives
-a "no", never a crash or a read outside it.
+Exit status 0 when every line is ok (ini: the value was found), 1 otherwise, 2
+for misuse. Every offset read from a file is bounds-checked: a damaged or
+hostile file gives a FAIL, never a crash or a read outside it.
 """
 import struct
 import sys
@@ -57,8 +58,10 @@ def headers(data):
     info["dirs"] = [(u32(data, opt + 96 + 8 * i), u32(data, opt + 100 + 8 * i))
                     for i in range(min(count, 16))]
     table = opt + info["optsize"]
+    if table + 40 * info["sections"] > len(data):
+        raise Bad("the section table is cut short")
     info["sectab"] = [struct.unpack_from("<IIII", data, table + 40 * i + 8)
-                      for i in range(info["sections"]) if table + 40 * i + 24 <= len(data)]
+                      for i in range(info["sections"])]
     return info
 
 
@@ -126,6 +129,8 @@ def kind(data):
         problems.append("subsystem %d, not Windows GUI (2)" % info["subsystem"])
     if not info["flags"] & 0x0002 or info["flags"] & 0x2000:
         problems.append("not an executable (characteristics 0x%x)" % info["flags"])
+    if any(rawptr + rawsize > len(data) for _, _, rawsize, rawptr in info["sectab"]):
+        problems.append("cut short: its sections reach past the end of the file")
     if problems:
         raise Bad("; ".join(problems))
     return "a 32-bit (i386, PE32) Windows GUI program"
@@ -166,8 +171,27 @@ def ini_value(data, section, key):
     raise Bad("no %s in [%s]" % (key, section))
 
 
+def signed(data):
+    dirs = headers(data)["dirs"]
+    return "yes" if len(dirs) > 4 and dirs[4][1] != 0 else "no"
+
+
+def launcher(data, version):
+    facts = [("kind", lambda: kind(data)), ("resources", lambda: resources(data, version)),
+             ("timestamp", lambda: str(headers(data)["timestamp"])),
+             ("signed", lambda: signed(data))]
+    sound = True
+    for name, fact in facts:
+        try:
+            print("%s|ok|%s" % (name, fact()))
+        except (Bad, struct.error) as error:
+            print("%s|FAIL|%s" % (name, error))
+            sound = False
+    return 0 if sound else 1
+
+
 def main(argv):
-    arity = {"kind": 1, "resources": 2, "timestamp": 1, "signed": 1, "ini": 3}
+    arity = {"launcher": 2, "ini": 3}
     if len(argv) < 2 or arity.get(argv[0]) != len(argv) - 1:
         print(__doc__.strip(), file=sys.stderr)
         return 2
@@ -177,21 +201,11 @@ def main(argv):
     except OSError as error:
         print("cannot read %s: %s" % (argv[1], error.strerror))
         return 1
+    if argv[0] == "launcher":
+        return launcher(data, argv[2])
     try:
-        if argv[0] == "kind":
-            print(kind(data))
-        elif argv[0] == "resources":
-            print(resources(data, argv[2]))
-        elif argv[0] == "timestamp":
-            print(headers(data)["timestamp"])
-        elif argv[0] == "signed":
-            dirs = headers(data)["dirs"]
-            if len(dirs) < 5 or dirs[4][1] == 0:
-                raise Bad("no Authenticode signature")
-            print("signed")
-        else:
-            print(ini_value(data, argv[2], argv[3]))
-    except (Bad, struct.error) as error:
+        print(ini_value(data, argv[2], argv[3]))
+    except Bad as error:
         print(error)
         return 1
     return 0

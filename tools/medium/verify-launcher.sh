@@ -1,10 +1,13 @@
 # Sourced by verify-medium.sh: the launcher's signature, and the launcher less
 # its signature against a release build of this checkout.
-# Uses from the caller: pe, ok, bad, note, launcher, ca, work, root, unsigned.
+# Uses from the caller: ok, bad, note, launcher, ca, work, root, unsigned, and
+# fact and sound, what pe.py found in the launcher.
 
 signed=0
-pe signed "$launcher" >/dev/null && signed=1
-if [ "$signed" -eq 0 ]; then
+[ "${fact[signed]:-}" != yes ] || signed=1
+if [ "${sound[signed]:-}" != ok ]; then
+  bad signature "cannot look for a signature in KorvaneSetup.exe: ${fact[signed]:-no answer}"
+elif [ "$signed" -eq 0 ]; then
   if [ -n "$ca" ]; then
     bad signature "KorvaneSetup.exe is not signed, and --ca asks for a signature"
   else
@@ -33,8 +36,9 @@ fi
 
 # The release build that the launcher must equal: the same source, linked with
 # the launcher's own PE timestamp (0 means a build without SOURCE_DATE_EPOCH).
-if ! stamp=$(pe timestamp "$launcher"); then
-  bad build "cannot read the PE header of KorvaneSetup.exe: $stamp"
+stamp=${fact[timestamp]:-}
+if [ "${sound[timestamp]:-}" != ok ]; then
+  bad build "cannot read the PE header of KorvaneSetup.exe: ${stamp:-no answer}"
 elif [ "$signed" -eq 1 ] && ! command -v osslsigncode >/dev/null; then
   bad build "removing the signature needs osslsigncode: apt-get install osslsigncode"
 elif ! command -v cmake >/dev/null; then
