@@ -85,7 +85,15 @@ bytes=$(LC_ALL=C; printf %s "$name" | wc -c)
 case "$name" in *$'\n'*|*$'\r'*) fail "the product name holds a line break" ;; esac
 [ -z "$installer" ] || [ -f "$installer" ] || fail "installer '$installer' does not exist"
 [ -z "$response" ] || [ -f "$response" ] || fail "response file '$response' does not exist"
-case "$out" in /|"$root"|"$HOME") fail "refusing to use '$out' as the output folder" ;; esac
+out_folder=${out%/}/
+case "$root/" in "$out_folder"*) fail "refusing to use '$out', which holds the checkout, as the output folder" ;; esac
+# The medium replaces an earlier one in the output folder, and nothing else.
+if [ -e "$out" ]; then
+  [ -d "$out" ] || fail "the output folder '$out' is a file"
+  others=$(find "$out" -mindepth 1 -maxdepth 1 ! -name Korvane ! -name Korvane.zip ! -name Korvane.iso -printf '%f\n' |
+           LC_ALL=C sort | head -n 5 | xargs)
+  [ -z "$others" ] || fail "the output folder '$out' holds other things ($others): give a new or empty folder"
+fi
 [[ "${SOURCE_DATE_EPOCH-0}" =~ ^[0-9]+$ ]] ||
   fail "SOURCE_DATE_EPOCH is '$SOURCE_DATE_EPOCH': it must be a whole number of seconds since 1970"
 command -v zip >/dev/null || fail "zip is missing: install it (apt-get install zip, or tools/deps.sh as root)"
@@ -128,15 +136,19 @@ fi
 # From here on a failure removes what was written: no half-made medium is left.
 work=$(mktemp -d)
 writing=1
+remove_medium() {
+  rm -rf "$out/Korvane" "$out/Korvane.zip" "$out/Korvane.iso"
+  rmdir "$out" 2>/dev/null || true
+}
 on_exit() {
   local status=$?
   rm -rf "$work"
-  if [ "$status" -ne 0 ] && [ "${writing:-0}" -eq 1 ]; then rm -rf "$out"; fi
+  if [ "$status" -ne 0 ] && [ "${writing:-0}" -eq 1 ]; then remove_medium; fi
 }
 trap on_exit EXIT
 fail() { echo "make-medium: $*; no medium was left in $out" >&2; exit 1; }
 
-rm -rf "$out"
+remove_medium
 medium=$out/Korvane
 mkdir -p "$medium"
 cp build/release/KorvaneSetup.exe "$medium/KorvaneSetup.exe"

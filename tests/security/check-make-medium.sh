@@ -70,4 +70,19 @@ refuse "unreadable CA certificate" "--ca" -- "${sign[@]}" --ca "$work/empty"
 refuse "ISO without xorriso" "install it" PATH="$work/no-xorriso" -- --iso
 refuse "ISO volume label with spaces" "volume label" -- --iso --iso-label "KORVANE 2"
 refuse "SOURCE_DATE_EPOCH not a number" "whole number" SOURCE_DATE_EPOCH=yesterday -- "${sign[@]}"
+
+# An output folder that holds anything but an earlier medium is left alone.
+mkdir -p "$work/occupied/Korvane"
+echo "someone's notes" >"$work/occupied/notes.txt"
+if message=$("$root/tools/make-medium.sh" --out "$work/occupied" 2>&1); then
+  echo "FAIL occupied output folder: accepted"; failures=$((failures + 1))
+elif [ ! -f "$work/occupied/notes.txt" ] || [ ! -d "$work/occupied/Korvane" ]; then
+  echo "FAIL occupied output folder: its contents were removed"; failures=$((failures + 1))
+elif ! grep -q 'holds other things (notes.txt' <<<"$message"; then
+  echo "FAIL occupied output folder: unclear message: $message"; failures=$((failures + 1))
+else
+  echo "ok   occupied output folder: $message"
+fi
+refuse "the checkout as the output folder" "holds the checkout" -- --out "$root"
+refuse "the root as the output folder" "holds the checkout" -- --out /
 [ "$failures" -eq 0 ]
