@@ -5,7 +5,7 @@
 # finished (a failed build, a signature that does not verify) is removed again.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-source "$root/tools/medium/product.sh"
+source "$root/tools/medium/common.sh"
 source "$root/tools/medium/signing.sh"
 source "$root/tools/medium/pack.sh"
 
@@ -91,7 +91,7 @@ case "$root/" in "$out_folder"*) fail "refusing to use '$out', which holds the c
 if [ -e "$out" ]; then
   [ -d "$out" ] || fail "the output folder '$out' is a file"
   others=$(find "$out" -mindepth 1 -maxdepth 1 ! -name Korvane ! -name Korvane.zip ! -name Korvane.iso -printf '%f\n' |
-           LC_ALL=C sort | head -n 5 | xargs)
+           LC_ALL=C sort | head -n 5 | oneline)
   [ -z "$others" ] || fail "the output folder '$out' holds other things ($others): give a new or empty folder"
 fi
 [[ "${SOURCE_DATE_EPOCH-0}" =~ ^[0-9]+$ ]] ||
@@ -158,6 +158,7 @@ sed -e "s/@PRODUCT_CODE@/$code/" -e "s|@PRODUCT_NAME@|$(printf '%s' "$name" | se
     tools/medium/setup.ini.in | sed 's/$/\r/' >"$medium/setup.ini"
 
 if [ -n "$sign_pfx" ]; then
+  : >"$log_dir/make-medium-sign.log"
   write_trust
   echo "make-medium: signing KorvaneSetup.exe as $signer${timestamp_url:+, time-stamped by $timestamp_url}"
   sign_pe "$medium/KorvaneSetup.exe"

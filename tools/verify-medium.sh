@@ -4,7 +4,7 @@
 # 0 only when every check passed.
 set -uo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-source "$root/tools/medium/product.sh"
+source "$root/tools/medium/common.sh"
 pe() { python3 "$root/tools/medium/pe.py" "$@"; }
 
 usage() {
@@ -49,7 +49,7 @@ failed=() checks=0
 ok() { checks=$((checks + 1)); reported[$1]=1; printf 'ok   %s: %s\n' "$1" "$2"; }
 bad() { checks=$((checks + 1)); reported[$1]=1; failed+=("$1"); printf 'FAIL %s: %s\n' "$1" "$2"; }
 note() { reported[$1]=1; printf 'NOTE %s: %s\n' "$1" "$2"; }
-first_reason() { grep -v '^\[' "$1" | grep -m 1 . | sed 's/^ *//; s/\.  .*//' | xargs; }
+first_reason() { grep -v '^\[' "$1" | grep -m 1 . | sed 's/^ *//; s/\.  .*//' | oneline; }
 magic() { dd if="$1" bs=1 skip="$2" count="$3" 2>/dev/null | tr -d '\0'; }
 verdict() {
   local check
@@ -97,7 +97,7 @@ elif [[ "$medium_arg" == *.iso ]] || [ "$(magic "$medium_arg" 32769 5)" = CD001 
   command -v xorriso >/dev/null ||
     { bad open "reading an ISO image needs xorriso: apt-get install xorriso (or tools/deps.sh as root)"; verdict; }
   xorriso -no_rc -osirrox on -indev "$medium_arg" -extract / "$work/unpacked" >"$work/xorriso.log" 2>&1 ||
-    { bad open "$medium_arg is damaged or not an ISO image ($(grep -m 1 -E 'FAILURE|SORRY' "$work/xorriso.log" | xargs))"; verdict; }
+    { bad open "$medium_arg is damaged or not an ISO image ($(grep -m 1 -E 'FAILURE|SORRY' "$work/xorriso.log" | oneline))"; verdict; }
   label=$(xorriso -no_rc -indev "$medium_arg" -pvd_info 2>/dev/null | sed -n 's/^Volume Id *: //p')
   medium=$work/unpacked
   ok open "$medium_arg is an ISO 9660 image, volume ${label:-(no label)}"

@@ -47,10 +47,10 @@ check_signing_inputs() {
     fail "'$sign_pfx' holds no private key: export the code-signing certificate together with its private key"
   leaf=$(pfx_run -nokeys -clcerts 2>/dev/null | sed -n '/BEGIN CERT/,/END CERT/p')
   [ -n "$leaf" ] || fail "'$sign_pfx' holds no certificate for its private key: export the certificate together with its key"
-  usage=$(openssl x509 -noout -ext extendedKeyUsage <<<"$leaf" 2>/dev/null | sed -n '2,$p' | xargs)
+  usage=$(openssl x509 -noout -ext extendedKeyUsage <<<"$leaf" 2>/dev/null | sed -n '2,$p' | oneline)
   grep -q 'Code Signing' <<<"$usage" ||
     fail "the certificate in '$sign_pfx' is not for code signing (extended key usage: ${usage:-none}): Windows accepts Authenticode signatures only from a code-signing certificate"
-  usage=$(openssl x509 -noout -ext keyUsage <<<"$leaf" 2>/dev/null | sed -n '2,$p' | xargs)
+  usage=$(openssl x509 -noout -ext keyUsage <<<"$leaf" 2>/dev/null | sed -n '2,$p' | oneline)
   [ -z "$usage" ] || grep -q 'Digital Signature' <<<"$usage" ||
     fail "the certificate in '$sign_pfx' may not make digital signatures (key usage: $usage): use a code-signing certificate"
   openssl x509 -noout -checkend 0 <<<"$leaf" >/dev/null ||
@@ -101,11 +101,11 @@ sign_pe() {
   [ -z "$timestamp_url" ] || args+=(-t "$timestamp_url")
   echo "== signing $file" >>"$log_dir/make-medium-sign.log"
   osslsigncode "${args[@]}" -in "$file" -out "$work/signed.exe" >>"$log_dir/make-medium-sign.log" 2>&1 ||
-    fail "signing $(basename "$file") failed: $(tail -n 2 "$log_dir/make-medium-sign.log" | xargs)"
+    fail "signing $(basename "$file") failed: $(tail -n 2 "$log_dir/make-medium-sign.log" | oneline)"
   osslsigncode verify -in "$work/signed.exe" -CAfile "$work/trust.pem" >"$work/verify.log" 2>&1
   local status=$?
   cat "$work/verify.log" >>"$log_dir/make-medium-sign.log"
   [ "$status" -eq 0 ] && grep -qE 'Message digest algorithm *: *SHA256' "$work/verify.log" ||
-    fail "the signature of $(basename "$file") does not verify ($(grep -m 1 -iE 'error|failed' "$work/verify.log" | xargs)); see $log_dir/make-medium-sign.log"
+    fail "the signature of $(basename "$file") does not verify ($(grep -m 1 -iE 'error|failed' "$work/verify.log" | oneline)); see $log_dir/make-medium-sign.log"
   mv "$work/signed.exe" "$file"
 }

@@ -24,7 +24,7 @@ else
   signer=$(sed -n 's/^[[:space:]]*Subject *: *//p' "$work/verify.log" | head -n 1)
   if [ "$status" -ne 0 ]; then
     reason=$(sed -n 's/.*Verify error: *//p' "$work/verify.log" | head -n 1)
-    [ -n "$reason" ] || reason=$(grep -m 1 -iE 'mismatch|failed|error' "$work/verify.log" | xargs)
+    [ -n "$reason" ] || reason=$(grep -m 1 -iE 'mismatch|failed|error' "$work/verify.log" | oneline)
     bad signature "the signature of KorvaneSetup.exe does not verify$([ -z "$ca" ] || echo " against $ca") ($reason)"
   elif ! grep -qE 'Message digest algorithm *: *SHA256' "$work/verify.log"; then
     bad signature "KorvaneSetup.exe is signed with $(sed -n 's/^Message digest algorithm *: *//p' "$work/verify.log" | head -n 1), not SHA-256"
