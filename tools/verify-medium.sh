@@ -96,6 +96,9 @@ elif [[ "$medium_arg" == *.zip ]] || [ "$(magic "$medium_arg" 0 2)" = PK ]; then
 elif [[ "$medium_arg" == *.iso ]] || [ "$(magic "$medium_arg" 32769 5)" = CD001 ]; then
   command -v xorriso >/dev/null ||
     { bad open "reading an ISO image needs xorriso: apt-get install xorriso (or tools/deps.sh as root)"; verdict; }
+  # As for a zip: links and special files are refused before anything is unpacked.
+  specials=$(xorriso -no_rc -indev "$medium_arg" -find / -not -type f -not -type d 2>/dev/null | head -n 3 | oneline)
+  [ -z "$specials" ] || { bad open "$medium_arg holds links or special files ($specials)"; verdict; }
   xorriso -no_rc -osirrox on -indev "$medium_arg" -extract / "$work/unpacked" >"$work/xorriso.log" 2>&1 ||
     { bad open "$medium_arg is damaged or not an ISO image ($(grep -m 1 -E 'FAILURE|SORRY' "$work/xorriso.log" | oneline))"; verdict; }
   label=$(xorriso -no_rc -indev "$medium_arg" -pvd_info 2>/dev/null | sed -n 's/^Volume Id *: //p')

@@ -98,4 +98,11 @@ head -c 100000 "$work/first/Korvane.zip" >"$work/truncated.zip"
 verify "$work/truncated.zip" open "${ca[@]}"
 head -c 100000 "$work/first/Korvane.iso" >"$work/truncated.iso"
 verify "$work/truncated.iso" open "${ca[@]}"
+# A link in a zip or an ISO could point the checks at any file of the checking
+# machine: refused before unpacking.
+m=$(copy linked); ln -s /etc/passwd "$m/setup.ini.lnk"
+(cd "$work" && zip -q -y -r linked.zip linked)
+verify "$work/linked.zip" open "${ca[@]}"
+xorriso -no_rc -as mkisofs -quiet -R -J -o "$work/linked.iso" "$m" >/dev/null 2>&1
+verify "$work/linked.iso" open "${ca[@]}"
 [ "$failures" -eq 0 ]
