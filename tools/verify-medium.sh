@@ -150,16 +150,16 @@ fi
 
 # --- the launcher itself
 launcher=$medium/KorvaneSetup.exe
+declare -A fact=() sound=()
 code=$(product_value productCode 2>&1) || { bad setup.ini "$code"; code=""; }
 version=$(product_value launcherVersion 2>&1) || { bad resources "$version"; version=""; }
 unsigned=""
 if [ ! -f "$launcher" ]; then
   for check in launcher resources signature build; do bad "$check" "there is no KorvaneSetup.exe"; done
 else
-  declare -A fact=() sound=()
   while IFS='|' read -r name status detail; do
     fact[$name]=$detail sound[$name]=$status
-  done < <(pe launcher "$launcher" "${version:-0,0,0,0}")
+  done < <(pe facts "$launcher" "${version:-0,0,0,0}" "$medium/setup.ini")
   [ "${sound[kind]:-}" = ok ] && ok launcher "KorvaneSetup.exe is ${fact[kind]}" ||
     bad launcher "KorvaneSetup.exe: ${fact[kind]:-cannot be read}"
   if [ -n "$version" ]; then
@@ -172,11 +172,13 @@ fi
 if [ -n "$code" ]; then
   if [ ! -f "$medium/setup.ini" ]; then
     bad setup.ini "there is no setup.ini"
-  elif ! guid=$(pe ini "$medium/setup.ini" Startup ProductGUID); then
-    bad setup.ini "setup.ini: $guid"
+  elif [ ! -f "$launcher" ]; then
+    bad setup.ini "there is no KorvaneSetup.exe whose product code it could name"
+  elif guid=${fact[productguid]:-}; [ "${sound[productguid]:-}" != ok ]; then
+    bad setup.ini "setup.ini: ${guid:-cannot be read}"
   elif [ "$guid" != "$code" ]; then
     bad setup.ini "ProductGUID is '$guid', but the launcher's own product code is $code"
-  elif [ -f "$launcher" ] && ! LC_ALL=C grep -q -a -F "$code" "$launcher"; then
+  elif ! LC_ALL=C grep -q -a -F "$code" "$launcher"; then
     bad setup.ini "ProductGUID is $code, but the launcher does not carry that product code"
   else
     ok setup.ini "ProductGUID $guid is the launcher's own product code"

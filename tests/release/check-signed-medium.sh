@@ -3,8 +3,14 @@
 # certificate: both runs give the same zip and ISO, the password shows nowhere,
 # the checker passes the folder, the zip and the ISO, and it names the check that
 # catches each fault planted in a copy.
+#
+#   check-signed-medium.sh INSTALLER.exe
+#
+# INSTALLER.exe stands in for the product's installer, supplied with --installer.
 set -uo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
+installer=${1:-}
+[ -f "$installer" ] || { echo "FAIL: give the installer to put on the medium (got '$installer')"; exit 1; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 failures=0
@@ -27,14 +33,24 @@ for tool in openssl osslsigncode; do
 done
 export PATH="$work/shims:$PATH"
 
-for run in first second; do
-  if "$root/tools/make-medium.sh" --out "$work/$run" --iso --sign-pfx "$certs/signer.pfx" \
-       --sign-password-file "$certs/password" >"$work/$run.out" 2>&1; then
+# medium RUN ARGUMENTS...: a signed medium in $work/RUN.
+medium() {
+  local run=$1; shift
+  if "$root/tools/make-medium.sh" --out "$work/$run" --installer "$installer" \
+       --sign-pfx "$certs/signer.pfx" --sign-password-file "$certs/password" "$@" >"$work/$run.out" 2>&1; then
     pass "$run signed medium made"
   else
     flunk "$run signed medium: make-medium failed:"; cat "$work/$run.out"
   fi
-done
+}
+medium first --iso --sign-installer
+medium second --iso --sign-installer
+medium third
+osslsigncode verify -in "$work/first/Korvane/extsetup.exe" -CAfile "$certs/signer.pem" >/dev/null 2>&1 &&
+  pass "--sign-installer signs the supplied installer" || flunk "--sign-installer left the installer without a valid signature"
+cmp -s "$installer" "$work/third/Korvane/extsetup.exe" &&
+  pass "without --sign-installer the supplied installer is left as it was" ||
+  flunk "without --sign-installer the supplied installer was changed"
 for file in Korvane.zip Korvane.iso; do
   cmp -s "$work/first/$file" "$work/second/$file" && pass "two runs give the same $file" ||
     flunk "two runs give different $file"

@@ -7,7 +7,7 @@ product_value() {
   local file value
   file="$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)/res/product.txt"
   [ -r "$file" ] || { echo "cannot read $file" >&2; return 1; }
-  value=$(sed -n "s/^$1=//p" "$file" | tr -d '\r' | head -n 1)
+  value=$(tr -d '\r' <"$file" | sed -n "s/^[[:space:]]*$1[[:space:]]*=[[:space:]]*//p" | head -n 1 | sed 's/[[:space:]]*$//')
   [ -n "$value" ] || { echo "$file has no $1=" >&2; return 1; }
   printf '%s\n' "$value"
 }

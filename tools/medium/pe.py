@@ -1,19 +1,22 @@
 #!/usr/bin/env python3
 """Reads what a customer's check needs from a medium's files, without trusting them.
 
-    pe.py launcher FILE VERSION     four lines "name|ok|detail" or "name|FAIL|detail":
-                                    kind       a 32-bit (i386) Windows GUI program?
-                                    resources  the launcher's resources, with VERSION
-                                               ("2,0,0,0") in the version block?
-                                    timestamp  its PE timestamp (detail: seconds)
-                                    signed     an Authenticode signature? (detail: yes/no)
-    pe.py ini FILE SECTION KEY      one value of an INI file, read the way Windows'
-                                    GetPrivateProfileString reads it
+    pe.py facts LAUNCHER VERSION SETUP_INI
 
-Exit status 0 when every line is ok (ini: the value was found), 1 otherwise, 2
-for misuse. Every offset read from a file is bounds-checked: a damaged or
-hostile file gives a FAIL, never a crash or a read outside it.
+prints five lines "name|ok|detail" or "name|FAIL|detail":
+    kind         is LAUNCHER a 32-bit (i386) Windows GUI program?
+    resources    does it carry the launcher's resources, with VERSION ("2,0,0,0")
+                 in its version block?
+    timestamp    its PE timestamp (detail: seconds since 1970)
+    signed       does it carry an Authenticode signature? (detail: yes or no)
+    productguid  "ProductGUID" of [Startup] in SETUP_INI, read the way Windows'
+                 GetPrivateProfileString reads it
+
+Exit status 0 when every line is ok, 1 otherwise, 2 for misuse. One call for all,
+so that Python starts once. Every offset read from a file is bounds-checked: a
+damaged or hostile file gives a FAIL, never a crash or a read outside it.
 """
+import os
 import struct
 import sys
 
@@ -176,12 +179,24 @@ def signed(data):
     return "yes" if len(dirs) > 4 and dirs[4][1] != 0 else "no"
 
 
-def launcher(data, version):
-    facts = [("kind", lambda: kind(data)), ("resources", lambda: resources(data, version)),
-             ("timestamp", lambda: str(headers(data)["timestamp"])),
-             ("signed", lambda: signed(data))]
+def read(path):
+    try:
+        with open(path, "rb") as handle:
+            return handle.read()
+    except OSError as error:
+        raise Bad("cannot read %s: %s" % (os.path.basename(path), error.strerror))
+
+
+def facts(launcher, version, setup_ini):
+    def program():
+        return read(launcher)
+    found = [("kind", lambda: kind(program())),
+             ("resources", lambda: resources(program(), version)),
+             ("timestamp", lambda: str(headers(program())["timestamp"])),
+             ("signed", lambda: signed(program())),
+             ("productguid", lambda: ini_value(read(setup_ini), "Startup", "ProductGUID"))]
     sound = True
-    for name, fact in facts:
+    for name, fact in found:
         try:
             print("%s|ok|%s" % (name, fact()))
         except (Bad, struct.error) as error:
@@ -191,24 +206,10 @@ def launcher(data, version):
 
 
 def main(argv):
-    arity = {"launcher": 2, "ini": 3}
-    if len(argv) < 2 or arity.get(argv[0]) != len(argv) - 1:
+    if len(argv) != 4 or argv[0] != "facts":
         print(__doc__.strip(), file=sys.stderr)
         return 2
-    try:
-        with open(argv[1], "rb") as handle:
-            data = handle.read()
-    except OSError as error:
-        print("cannot read %s: %s" % (argv[1], error.strerror))
-        return 1
-    if argv[0] == "launcher":
-        return launcher(data, argv[2])
-    try:
-        print(ini_value(data, argv[2], argv[3]))
-    except Bad as error:
-        print(error)
-        return 1
-    return 0
+    return facts(argv[1], argv[2], argv[3])
 
 
 if __name__ == "__main__":
