@@ -1,6 +1,8 @@
 // The launcher's own texts, names and the numbers that pace it, in one place.
 #pragma once
 
+#include "ProductIdentity.h"
+
 // ---- Message-box captions.
 constexpr const char captionError[] = "Error";
 constexpr const char captionSetup[] = "Setup";
@@ -23,7 +25,7 @@ constexpr const char iniKeyProduct[] = "Product";
 // ---- The product this launcher installs.
 // Product codes probed in the uninstall registry, in order; the first is also the
 // one setup.ini must name. GUID text in upper case, without braces.
-constexpr const char* const knownProductTable[] = {"3F1B7C2A-9D4E-4B6A-8C21-5E0D7A9B4C13"};
+constexpr const char* const knownProductTable[] = {KORVANE_PRODUCT_CODE};
 constexpr unsigned knownProductCount = sizeof knownProductTable / sizeof knownProductTable[0];
 
 // ---- Uninstall registry (HKEY_LOCAL_MACHINE, 32-bit view).

@@ -4,8 +4,10 @@
 #include <cstddef>
 #include <cstdint>
 
-// The launcher's own version, as its version block gives it.
-constexpr const char builtInVersionText[] = "2,0,0,0";
+#include "ProductIdentity.h"
+
+// The launcher's own version, as its version block gives it ("2,0,0,0").
+constexpr const char builtInVersionText[] = KORVANE_LAUNCHER_VERSION_TEXT;
 // Capacity of the launcher's display version ("2.0").
 constexpr size_t displayVersionCapacity = 6;
 
