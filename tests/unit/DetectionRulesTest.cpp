@@ -33,6 +33,13 @@ TEST(DetectionRules, InstalledVersionComparesAsFlooredHundredths) {
         {"\x02", InstalledRelation::older, "0.00"},   // a DWORD's bytes read as text
         {"2.1", InstalledRelation::newer, "2.10"},
         {"10", InstalledRelation::newer, "10.00"},
+        // Decimal text only: what C99's strtod would read as 16, infinity or NaN
+        // is an older copy, shown as 0.00.
+        {"0x10", InstalledRelation::older, "(0.00)"},
+        {"inf", InstalledRelation::older, "(0.00)"},
+        {"nan", InstalledRelation::older, "(0.00)"},
+        {"  \t", InstalledRelation::older, "(0.00)"},
+        {"2e0", InstalledRelation::same, "2.00"},
     };
     for (const Row& row : rows) {
         EXPECT_EQ(relationName(relateInstalledVersion(row.installed, "2.0")), relationName(row.relation))
