@@ -21,15 +21,34 @@ namespace {
 // The probe of one product code ends the stage, or lets the next code be probed.
 enum class ProbeEnd { next, stop, failed };
 
-// Reads one value of the key as text into buffer (textCapacity bytes). Whatever
-// its registry type, the bytes read are the text, cut and terminated within the
-// buffer: a stored string need not carry its terminator.
-LONG readValueText(HKEY key, const char* name, char* buffer) {
+// Reads one value of the key into buffer (textCapacity bytes) as the system
+// gives it, and the number of bytes read. Whatever its registry type, the bytes
+// read are the text: a stored string need not carry its terminator.
+LONG queryValue(HKEY key, const char* name, char* buffer, DWORD* size) {
     DWORD type = 0;
-    DWORD size = textCapacity;
-    LONG result = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
+    *size = textCapacity;
+    LONG result = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), size);
+    if (result != ERROR_SUCCESS) buffer[0] = '\0';  // what a failed query left there is not text
+    return result;
+}
+
+// The value as text, cut and terminated within the buffer.
+LONG readValueText(HKEY key, const char* name, char* buffer) {
+    DWORD size = 0;
+    const LONG result = queryValue(key, name, buffer, &size);
     if (result == ERROR_SUCCESS) terminateRegistryText(buffer, textCapacity, size);
-    else buffer[0] = '\0';  // what a failed query left there is not text
+    return result;
+}
+
+// The uninstall command goes into its field as read. A whole command is
+// terminated there, up to 260 characters long; one that filled the field
+// without its terminator may have lost its end, and is left so: without a
+// terminator, which is how the maintenance run's split tells it and refuses it.
+LONG readUninstallCommand(HKEY key, char* command) {
+    DWORD size = 0;
+    const LONG result = queryValue(key, valueUninstallString, command, &size);
+    if (result == ERROR_SUCCESS && registryTextIsWhole(command, textCapacity, size))
+        terminateRegistryText(command, textCapacity, size);
     return result;
 }
 
@@ -97,7 +116,7 @@ ProbeEnd askAboutInstalledCopy(SetupState& state, HKEY key, const char* builtInV
     copyBounded(state.installedVersion, version, textCapacity);
     copyBounded(state.installedName, name, textCapacity);
 
-    if (readValueText(key, valueUninstallString, state.uninstallCommand) != ERROR_SUCCESS) {
+    if (readUninstallCommand(key, state.uninstallCommand) != ERROR_SUCCESS) {
         reportFailure(textUninstallStringMissing);
         state.runInstalledSetup = 0;
     }

@@ -119,6 +119,23 @@ TEST(DetectionRules, RegistryBytesAreTerminatedWithinTheBuffer) {
     }
 }
 
+TEST(DetectionRules, AValueIsWholeWhenItsEndIsInTheBuffer) {
+    struct Row { size_t bytesRead; int terminatorAt; bool whole; } rows[] = {
+        {0, -1, true},     // empty
+        {11, 10, true},    // a string with its terminator
+        {260, -1, true},   // 260 characters stored without terminator: all there
+        {261, 260, true},  // 260 characters and the terminator: the fullest whole value
+        {261, 3, true},    // a multi-string: the first string ends inside
+        {261, -1, false},  // 261 bytes without terminator: more may follow
+    };
+    for (const Row& row : rows) {
+        char buffer[261];
+        std::memset(buffer, 'v', sizeof buffer);
+        if (row.terminatorAt >= 0) buffer[row.terminatorAt] = '\0';
+        EXPECT_EQ(registryTextIsWhole(buffer, sizeof buffer, row.bytesRead), row.whole) << row.bytesRead;
+    }
+}
+
 TEST(DetectionRules, UninstallKeyPathNamesTheCodeInBraces) {
     char path[261];
     ASSERT_TRUE(composeUninstallKeyPath(path, sizeof path, "3F1B7C2A-9D4E-4B6A-8C21-5E0D7A9B4C13"));
