@@ -54,8 +54,15 @@ LONG readUninstallCommand(HKEY key, char* command) {
 
 // The full path of the running launcher, cut after its last backslash.
 int32_t findOwnDirectory(SetupState& state) {
+    SetLastError(0);
     DWORD length = GetModuleFileNameA(appInstance(), state.setupDirectory, textCapacity);
-    if (length == 0) return reportSystemError(GetLastError());
+    // Without a code of its own the failure would read "The operation completed
+    // successfully." and the run would go on without a directory.
+    if (length == 0) {
+        const DWORD code = GetLastError();
+        state.setupDirectory[0] = '\0';
+        return reportSystemError(code != 0 ? code : ERROR_MOD_NOT_FOUND);
+    }
     // A result as large as the buffer means the path was cut; a cut path names
     // some other folder, whose setup.ini and extsetup.exe are not ours.
     if (length >= textCapacity) {
@@ -70,16 +77,20 @@ int32_t findOwnDirectory(SetupState& state) {
 }
 
 // "ProductGUID" and "Product" of setup.ini; empty when missing. A setup.ini
-// path that does not fit whole would name another file: read as missing.
-void readSetupIni(const SetupState& state, char* productGuid, char* product) {
+// path that does not fit whole would name another file, and the medium's own
+// setup.ini could not be read at all: that is said as it is, not passed off
+// as a missing file. 0, or the status of that failure.
+int32_t readSetupIni(const SetupState& state, char* productGuid, char* product) {
     productGuid[0] = '\0';
     product[0] = '\0';
+    if (std::strlen(state.setupDirectory) + std::strlen(setupIniName) >= textCapacity)
+        return reportSystemError(ERROR_FILENAME_EXCED_RANGE);
     char iniPath[textCapacity];
     copyBounded(iniPath, state.setupDirectory, sizeof iniPath);
     appendBounded(iniPath, sizeof iniPath, setupIniName);
-    if (std::strlen(state.setupDirectory) + std::strlen(setupIniName) >= sizeof iniPath) return;
     readIniString(iniPath, iniSection, iniKeyProductGuid, nullptr, productGuid, textCapacity);
     readIniString(iniPath, iniSection, iniKeyProduct, nullptr, product, textCapacity);
+    return 0;
 }
 
 ProbeEnd askAboutInstalledCopy(SetupState& state, HKEY key, const char* builtInVersion) {
@@ -148,7 +159,8 @@ int32_t detectInstalledProduct(SetupState& state) {
 
     char productGuid[textCapacity];
     char product[textCapacity];
-    readSetupIni(state, productGuid, product);
+    const int32_t iniStatus = readSetupIni(state, productGuid, product);
+    if (iniStatus != 0) return iniStatus;
     copyBounded(state.productName, product, textCapacity);
 
     int32_t cancelled = 0;
