@@ -149,8 +149,8 @@ DWORD WINAPI progressDialogThread(void* parameter) {
 INT_PTR CALLBACK progressDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
     case WM_INITDIALOG: {
-        SetWindowLongA(dialog, DWLP_USER, static_cast<LONG>(lParam));
-        auto* context = reinterpret_cast<ProgressDialogContext*>(GetWindowLongA(dialog, DWLP_USER));
+        SetWindowLongPtrA(dialog, DWLP_USER, lParam);
+        auto* context = reinterpret_cast<ProgressDialogContext*>(GetWindowLongPtrA(dialog, DWLP_USER));
         publishWindow(*context, dialog);
         // The product name is an argument, never part of the format.
         char text[textCapacity];
@@ -170,7 +170,7 @@ INT_PTR CALLBACK progressDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
         if (LOWORD(wParam) == IDCANCEL) {
             // Noted here as well: the monitor's end request may still overwrite the
             // result before the modal loop has let go of the dialog.
-            auto* context = reinterpret_cast<ProgressDialogContext*>(GetWindowLongA(dialog, DWLP_USER));
+            auto* context = reinterpret_cast<ProgressDialogContext*>(GetWindowLongPtrA(dialog, DWLP_USER));
             if (context != nullptr) context->cancelled = 1;
             EndDialog(dialog, IDCANCEL);
         }
