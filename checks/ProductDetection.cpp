@@ -76,10 +76,11 @@ int32_t findOwnDirectory(SetupState& state) {
     return 0;
 }
 
-// "ProductGUID" and "Product" of setup.ini; empty when missing. A setup.ini
-// path that does not fit whole would name another file, and the medium's own
-// setup.ini could not be read at all: that is said as it is, not passed off
-// as a missing file. 0, or the status of that failure.
+// "ProductGUID" and "Product" of setup.ini; empty when missing. The path of a
+// setup.ini beside a launcher in a very deep folder may not fit 260 characters,
+// and a cut one would name another file: that is reported as the path too long
+// it is, rather than as a missing setup.ini, which would send the user looking
+// for a file that is there. 0, or the status of that failure.
 int32_t readSetupIni(const SetupState& state, char* productGuid, char* product) {
     productGuid[0] = '\0';
     product[0] = '\0';
