@@ -19,13 +19,17 @@ case "$mode" in none|older|same) ;; *) sed -n '2,14p' "$0"; exit 2 ;; esac
 
 echo "demo: checking what is installed"
 tools/deps.sh
-echo "demo: building the launcher, the robot and the stand-in installer (preset win)"
-cmake --preset win >build-demo.log 2>&1 && cmake --build --preset win -j2 --target KorvaneSetup robot standin >>build-demo.log 2>&1 ||
-  { tail -n 30 build-demo.log; exit 1; }
-rm -f build-demo.log
-launcher=build/win/KorvaneSetup.exe
-standin=$(find build/win -name standin.exe | head -n 1)
-robot=$(find build/win -name robot.exe | head -n 1)
+# The 32-bit launcher as shipped, or its 64-bit build where this machine cannot
+# run 32-bit programs (tools/winerun --arch says which).
+arch=$(tools/winerun --arch)
+echo "demo: building the launcher, the robot and the stand-in installer (preset $arch)"
+mkdir -p build
+log=build/demo-build.log
+cmake --preset "$arch" >"$log" 2>&1 && cmake --build --preset "$arch" -j2 --target KorvaneSetup robot standin >>"$log" 2>&1 ||
+  { tail -n 30 "$log"; exit 1; }
+launcher=build/$arch/KorvaneSetup.exe
+standin=$(find "build/$arch" -name standin.exe | head -n 1)
+robot=$(find "build/$arch" -name robot.exe | head -n 1)
 
 demo=$root/build/demo
 export KORVANE_WINEPREFIX=$demo/wineprefix WINEPREFIX=$demo/wineprefix
@@ -60,18 +64,18 @@ cp "$standin" "$medium/extsetup.exe"
 cp tools/medium/v1uninst100.iss "$medium/v1uninst100.iss"
 sed -e "s/@PRODUCT_CODE@/$guid/" -e "s/@PRODUCT_NAME@/Korvane/" tools/medium/setup.ini.in >"$medium/setup.ini"
 
-wine reg delete "$key" /f /reg:32 >/dev/null 2>&1 || true
+tools/winerun reg delete "$key" /f /reg:32 >/dev/null 2>&1 || true
 rm -rf "$maint"
 if [ "$mode" != none ]; then
   version=1.10; [ "$mode" = same ] && version=2.00
   echo "demo: seeding an installed Korvane $version (uninstall entry and maintenance folder)"
   mkdir -p "$maint"
   cp "$standin" "$maint/setup.exe"; cp "$standin" "$maint/extsetup.exe"
-  wine reg add "$key" /v DisplayName /d Korvane /f /reg:32 >/dev/null
-  wine reg add "$key" /v DisplayVersion /d "$version" /f /reg:32 >/dev/null
-  wine reg add "$key" /v UninstallString /d "\"$maint_win\\setup.exe\" -runfromtemp -l0x0409 -removeonly" /f /reg:32 >/dev/null
+  tools/winerun reg add "$key" /v DisplayName /d Korvane /f /reg:32 >/dev/null
+  tools/winerun reg add "$key" /v DisplayVersion /d "$version" /f /reg:32 >/dev/null
+  tools/winerun reg add "$key" /v UninstallString /d "\"$maint_win\\setup.exe\" -runfromtemp -l0x0409 -removeonly" /f /reg:32 >/dev/null
 fi
 echo "demo: starting KorvaneSetup.exe on $DISPLAY"
-(cd "$medium" && wine KorvaneSetup.exe)
+(cd "$medium" && "$root/tools/winerun" KorvaneSetup.exe)
 wineserver -w
 echo "demo: the launcher has ended"

@@ -14,7 +14,7 @@
 namespace {
 
 SetupState* stateOf(HWND dialog) {
-    return reinterpret_cast<SetupState*>(GetWindowLongA(dialog, DWLP_USER));
+    return reinterpret_cast<SetupState*>(GetWindowLongPtrA(dialog, DWLP_USER));
 }
 
 // Ends the dialog first and tells the user afterwards: an ended dialog is hidden,
@@ -50,7 +50,7 @@ bool setText(HWND dialog, const char* text) {
 }
 
 void initialise(HWND dialog, LPARAM lParam) {
-    SetWindowLongA(dialog, DWLP_USER, static_cast<LONG>(lParam));
+    SetWindowLongPtrA(dialog, DWLP_USER, lParam);
     SetupState& state = *stateOf(dialog);
     centerWindowOnScreen(dialog);
     const WORD bitmapId = LOWORD(state.bannerBitmapId);
