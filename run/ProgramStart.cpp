@@ -25,10 +25,11 @@ HANDLE createWatchJob() {
                                                                   : SetInformationJobObject;
     HANDLE job = create(nullptr, nullptr);
     if (job == nullptr) return nullptr;
-    JOBOBJECT_BASIC_LIMIT_INFORMATION limits;
+    // Leave to break away is one of the extended limits: the basic ones refuse it.
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits;
     std::memset(&limits, 0, sizeof limits);
-    limits.LimitFlags = JOB_OBJECT_LIMIT_BREAKAWAY_OK;
-    if (!setLimits(job, JobObjectBasicLimitInformation, &limits, sizeof limits)) closeIfOpen(job);
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_BREAKAWAY_OK;
+    if (!setLimits(job, JobObjectExtendedLimitInformation, &limits, sizeof limits)) closeIfOpen(job);
     return job;
 }
 

@@ -93,7 +93,7 @@ std::vector<StandinEvent> readStandinLog(const std::string& log) {
 
 void MaintenanceScratch::createScratch(const char* name) {
     ASSERT_TRUE(exists(standinPath())) << "the stand-in installer has not been built: "
-                                       << standinPath() << " (cmake --build --preset win)";
+                                       << standinPath() << " (build the standin target)";
     char temp[MAX_PATH] = {};
     GetTempPathA(MAX_PATH, temp);
     root = std::string(temp) + name;

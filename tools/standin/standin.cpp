@@ -16,7 +16,8 @@
 // "<copy>" _?=<its own folder> and ends at once (exit reason "relaunched"). The
 // copy, told by the "_?=" in its command line, logs like any stand-in, stays
 // <ms> (or until the stop file appears) and does not relaunch again. The copy
-// is left in %TEMP%, as such uninstallers leave theirs.
+// is left in %TEMP%, as such uninstallers leave theirs. "<ms> breakaway" starts
+// the copy with CREATE_BREAKAWAY_FROM_JOB, as some programs start their helpers.
 //
 // Without KORVANE_STANDIN_LOG (a demo run) it shows a message box saying which
 // installer it stands for and how it was started.
@@ -100,7 +101,7 @@ DWORD plannedMs(const std::string& module) {
 }
 
 // Copies this program into %TEMP% and starts the copy; false when that fails.
-bool relaunch(const std::string& module, const std::string& dir) {
+bool relaunch(const std::string& module, const std::string& dir, bool breakaway) {
     char temp[MAX_PATH] = "";
     DWORD n = GetTempPathA(MAX_PATH, temp);
     if (n == 0 || n >= MAX_PATH) return false;
@@ -111,8 +112,8 @@ bool relaunch(const std::string& module, const std::string& dir) {
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessA(copy.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                        &process))
+    if (!CreateProcessA(copy.c_str(), &line[0], nullptr, nullptr, FALSE,
+                        breakaway ? CREATE_BREAKAWAY_FROM_JOB : 0, nullptr, nullptr, &startup, &process))
         return false;
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
@@ -171,7 +172,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     if (!relaunchMs.empty() && isCopy) {
         ms = strtoul(relaunchMs.c_str(), nullptr, 10);
     } else if (!relaunchMs.empty()) {
-        bool relaunched = relaunch(module, dir);
+        bool relaunched = relaunch(module, dir, relaunchMs.find("breakaway") != std::string::npos);
         reason = relaunched ? "relaunched" : "relaunch failed";
         status = relaunched ? 0 : 1;
         ms = 0;
