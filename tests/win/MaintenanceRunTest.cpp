@@ -338,7 +338,7 @@ TEST_F(MaintenanceRun, NeverRunsACutPathOrCommandLine) {
             folder += "\\" + std::string(part, 't');
             CreateDirectoryA(folder.c_str(), nullptr);
         }
-        SetEnvironmentVariableA("TMP", (folder + "\\").c_str());
+        EnvironmentGuard temporary("TMP", (folder + "\\").c_str());
         MessageRecorder recorder;
         upgrade("1.0", c.arguments);
         EXPECT_EQ(runMaintenance(state), ERROR_FILENAME_EXCED_RANGE);
