@@ -6,10 +6,10 @@
 // line. Upgrade mode: the program's directory is copied into a staging directory
 // under %TEMP%, installed versions above 1.10 are refused, the response file is
 // staged, the staged extsetup.exe runs silently with it, and the staging
-// directory is emptied (read-only files too) and removed afterwards. A staging directory left from an
-// earlier run is emptied before staging, so that the staged program finds only
-// what this run copied; whatever cannot be removed ends the stage, shown with
-// its code, before anything is copied or started.
+// directory is emptied (read-only files too) and removed afterwards. A staging
+// directory left from an earlier run is emptied before staging, so that the
+// staged program finds only what this run copied; whatever cannot be removed
+// ends the stage, shown with its code, before anything is copied or started.
 //
 // Waiting: an upgrade waits until the staged program and every program it
 // started have ended (a job holds them; where no job can be had, the staged

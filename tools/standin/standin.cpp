@@ -105,7 +105,8 @@ bool relaunch(const std::string& module, const std::string& dir, bool breakaway)
     char temp[MAX_PATH] = "";
     DWORD n = GetTempPathA(MAX_PATH, temp);
     if (n == 0 || n >= MAX_PATH) return false;
-    std::string copy = std::string(temp) + "~korvane-standin-" + std::to_string(GetCurrentProcessId()) + ".exe";
+    std::string copy =
+        std::string(temp) + "~korvane-standin-" + std::to_string(GetCurrentProcessId()) + ".exe";
     if (!CopyFileA(module.c_str(), copy.c_str(), FALSE)) return false;
     std::string folder = dir.substr(0, dir.size() - 1);
     std::string line = "\"" + copy + "\" _?=" + folder;
