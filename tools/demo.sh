@@ -14,8 +14,24 @@
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 cd "$root"
+usage() {
+  cat <<'TXT'
+usage: tools/demo.sh [none|older|same]
+
+Builds the launcher and runs it on a demo medium under Wine.
+  none   no installed copy: confirm, then the new installer starts (default)
+  older  an installed Korvane 1.10: the upgrade question, the staged silent run
+  same   an installed Korvane 2.00: the uninstall question, the maintenance program
+With DISPLAY set the windows appear there and you answer them; without it a robot
+answers under Xvfb and the screenshots are saved under build/demo/screenshots.
+TXT
+}
 mode=${1:-none}
-case "$mode" in none|older|same) ;; *) sed -n '2,14p' "$0"; exit 2 ;; esac
+case "$mode" in
+  none|older|same) ;;
+  -h|--help) usage; exit 0 ;;
+  *) usage >&2; exit 2 ;;
+esac
 
 echo "demo: checking what is installed"
 tools/deps.sh
@@ -43,7 +59,7 @@ if [ -z "${DISPLAY:-}" ]; then
   rm -rf "$demo/screenshots"; mkdir -p "$demo/screenshots"
   status=0
   (cd "$demo/screenshots" &&
-   "$root/tests/e2e/with-display" python3 "$root/tests/e2e/runner.py" --launcher "$root/$launcher" \
+   "$root/tools/with-display" python3 "$root/tests/e2e/runner.py" --launcher "$root/$launcher" \
      --robot "$root/$robot" --standin "$root/$standin" --winerun "$root/tools/winerun" \
      --work "$demo/work" "$root/tools/demo/$mode.json") || status=$?
   echo "demo: screenshots in $demo/screenshots:"
@@ -52,7 +68,8 @@ if [ -z "${DISPLAY:-}" ]; then
   exit $status
 fi
 
-guid=3F1B7C2A-9D4E-4B6A-8C21-5E0D7A9B4C13
+guid=$(sed -n 's/^productCode=//p' res/product.txt)
+[ -n "$guid" ] || { echo "demo: res/product.txt names no productCode" >&2; exit 1; }
 key="HKLM\\SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\{$guid}"
 maint_win="C:\\Program Files (x86)\\InstallShield Installation Information\\{$guid}"
 maint="$WINEPREFIX/drive_c/Program Files (x86)/InstallShield Installation Information/{$guid}"

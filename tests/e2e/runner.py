@@ -1,12 +1,13 @@
 #!/usr/bin/env python3
-"""End-to-end runner: one scenario = one real launcher run under Wine.
+"""End-to-end runner: one scenario = one real launcher run, under Wine or on Windows.
 
     runner.py --launcher EXE --robot EXE --standin EXE --winerun SCRIPT
               --work DIR scenario.json [scenario.json ...]
 
-A scenario file holds one scenario, or several as {"scenarios": [{"name": ..}, ..]}.
-Everything in a scenario is optional; the defaults give a medium with no
-installed copy, and the user pressing "Install" in the confirmation.
+A scenario file holds one scenario, or several as {"scenarios": [{"name": ..}, ..]}
+(with an optional "about" beside them). A key the runner does not know, or a
+missing required field, refuses the whole file. The defaults give a medium with
+no installed copy, and the user pressing "Install" in the confirmation.
 
   "medium":   {"omit": [names], "files": {name: CONTENT}, "readonly": [names]}
               default files: KorvaneSetup.exe, setup.ini (ProductGUID, Product=Korvane),
@@ -24,23 +25,37 @@ installed copy, and the user pressing "Install" in the confirmation.
               the product's uninstall key (32-bit view); a member set to null is
               left out; CMD defaults to '"{maint}\\setup.exe" -runfromtemp -l0x0409
               -removeonly'. Also lays out the maintenance directory {maint}.
+  "engine":   {"installed": "1.10"}  before the run, the real installer (NSIS, built
+              by the runner from engine/korvane.nsi) of that version installs
+              "Korvane Suite" silently; its uninstall key and files are then real
+  "follow":   ms   also record and answer the windows of the programs the launcher
+              started, and wait (at most ms) for them after the launcher has ended
   "maintenance": {"omit": [...], "files": {...}, "dirs": [...]}
               the maintenance directory (default: setup.exe and extsetup.exe stand-ins)
-  "staging_before": {"files": {...}}   a staging directory left from an earlier run
+  "staging_before": {"files": {...}, "junctions": {name: C:\\ folder}}
+              a staging directory left from an earlier run; a junction's folder
+              gets a keep.txt (Windows only: Wine cannot make junctions)
+  "edition":  "desktop" (default) or "server": the edition of Windows the scenario
+              needs; where the host reports the other one it is skipped
   "registry": [{"view": "32"|"64"|"hkcu", "key": K, "values": {name: VALUE}},
                {"view": .., "key": K, "delete": true}]
               VALUE: text (REG_SZ) | {"type": "dword"|"sz"|"expand_sz"|"binary", "data": ..}
                      | {"type": "sz", "hex": "4142"} (exact bytes, no terminator added)
   "windows":  "vista" | "win7" | ... (Wine's Version setting), or
               {"version": "6.0", "build": "6001", "sp": 1, "csd": "Service Pack 1",
-               "type": "WinNT"} (what the registry says; Version left unset)
+               "type": "WinNT"} (what the registry says; Version left unset). Wine only.
+  "native_first": {"KorvaneSetup.exe": [dll names]}  Wine loads these DLLs from the
+              program's folder first, as Windows does for DLLs that are not KnownDLLs.
+              Wine only (Windows searches that way by itself)
+  "hosts":    ["wine"] or ["windows"]: where the scenario can run, with
+              "hosts_reason" saying why (printed when it is skipped)
   "env":      {"TEMP": "{work}\\tmp", ...}   for the launcher (and its children)
   "cwd":      the launcher's current directory (default {work}, not the medium)
   "locale":   e.g. "ja_JP.UTF-8": LC_ALL and LANG for the run (ANSI code page 932;
               LANG alone does not change Wine's code page here). Wine's own texts,
               such as the message-box buttons, then come in that language. A locale
               the system lacks is compiled with localedef into the work folder
-              (LOCPATH): without it Wine cannot map non-ASCII file names.
+              (LOCPATH): without it Wine cannot map non-ASCII file names. Wine only.
   "plan":     {"<substring of module path>": ms}  how long stand-ins stay alive
   "confirm":  true (default): expect the confirmation dialog first and press
               "Install"; "cancel": the same, pressing "Cancel"; false: none implied
@@ -48,27 +63,32 @@ installed copy, and the user pressing "Install" in the confirmation.
               "wait" (closes by itself), "escape", "enter", "close", "altf4", or
               {"press": "Yes", "delay": ms, "hold": ms, "shot": "file.png"}
   "timeout_ms": hard limit for the launcher (default 60000)
-  "expect": {
+  "expect": {                                            (required)
+     "started": [{"module", "cmdline", "cwd", "files": [names]}],   (required)
+              stand-in starts in order
      "windows": [{"caption", "text", "richedit", "statics", "buttons": [texts],
                   "default": text, "icon": false|true|"error"|"warning"|"information",
                   "sysmenu", "progress": {"min", "max", "first", "last", "highest"}}]
               only the keys given are compared; a number may be {">=": n, "<=": m}
-     "started": [{"module", "cmdline", "cwd", "files": [names]}],   stand-in starts in order
      "sequential": true (default): each start comes after the earlier programs ended
      "staging": "absent" (default) | [file names] | null (not checked)
      "medium_absent": [glob patterns]   no file of the medium may match them
      "medium_present": [glob patterns]  each matches a file of the medium
      "second_launcher": {"ended": true, "windows": 0, "exit_ms": {"<=": n}}
      "exit_within_ms": 30000 (default)
+     "registry": [{"view": "32", "key": K, "values": {name: text}} | {.., "absent": true}]
+              after the run (and the programs followed): the key holds at least
+              these values, or does not exist
+     "files":  {"present": [C:\\ paths], "absent": [C:\\ paths]}   after the run
   }
 CONTENT: text | {"hex": ".."} | {"text": "..", "encoding": "cp932"}
-         | {"copy": "standin"|"launcher"|"planted"}
+         | {"copy": "standin"|"launcher"|"planted"} | {"engine": "2.00"} (the real installer)
          | {"text": "..", "repeat": "..", "times": n}   the text, then the repeat n times
-Placeholders in texts: {medium} {work} {cwd} {temp} {staging} {maint} {guid},
-and {syserr:N}, the system's message text for error code N.
+Placeholders in texts: {medium} {work} {cwd} {temp} {staging} {maint} {guid}
+{programfiles} (the 32-bit Program Files folder), and {syserr:N}, the system's
+message text for error code N.
 """
 import argparse
-import fcntl
 import glob
 import json
 import os
@@ -78,15 +98,26 @@ import subprocess
 import sys
 import time
 
-GUID = "3F1B7C2A-9D4E-4B6A-8C21-5E0D7A9B4C13"
-STAGING = "{7A2C5E91-4B0D-4f3a-8E6B-21C9D04F7A58}"
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.normpath(os.path.join(HERE, "..", ".."))
+sys.path.insert(0, os.path.join(ROOT, "tools"))
+
+import host as hosts  # noqa: E402
+import product  # noqa: E402
+import schema  # noqa: E402
+
+
+PRODUCT = product.identity()
+GUID = PRODUCT["productCode"]
+STAGING = PRODUCT["stagingDirectory"]
 UNINSTALL = r"SOFTWARE\Microsoft\Windows\CurrentVersion\Uninstall"
 PRODUCT_KEY = UNINSTALL + "\\{" + GUID + "}"
 DRIVER_KEY = UNINSTALL + "\\Rainbow Sentinel Driver"
-NT_KEY = r"Software\Microsoft\Windows NT\CurrentVersion"
-MAINT_WIN = r"C:\Program Files (x86)\InstallShield Installation Information" + "\\{" + GUID + "}"
+MAINT_NAME = "InstallShield Installation Information\\{" + GUID + "}"
+ENGINE_PRODUCT = "Korvane Suite"
 DEFAULT_UNINSTALL = '"{maint}\\setup.exe" -runfromtemp -l0x0409 -removeonly'
 SETUP_INI = "[Startup]\r\nProductGUID=" + GUID + "\r\nProduct=Korvane\r\n"
+RESPONSE_FILE = "[InstallShield Silent]\r\nVersion=v7.00\r\n"
 CONFIRM_WINDOW = {
     "caption": "Installation Confirmation",
     "richedit": "Korvane v.2.0 is about to be installed. Your computer may restart during "
@@ -95,32 +126,19 @@ CONFIRM_WINDOW = {
     "buttons": ["Install", "Cancel"], "default": "Install", "icon": False, "sysmenu": False,
 }
 KEYWORDS = ("wait", "escape", "enter", "close", "altf4")
+# How long the real engine's uninstaller of each version works: 1.10's is slow, so
+# that a launcher that stops waiting for it too early is caught.
+ENGINE_UNINSTALL_MS = {"1.10": 8000, "2.00": 1000}
 
 
-def win(path):
-    """Unix path as Wine sees it through its Z: drive."""
-    return "Z:" + os.path.abspath(path).replace("/", "\\")
-
-
-class Prefix:
-    def __init__(self, winerun):
-        here = os.path.dirname(os.path.abspath(winerun))
-        self.path = os.environ.get("KORVANE_WINEPREFIX") or os.path.join(here, "..", "build", "wineprefix")
-        self.winerun = winerun
-        if not os.path.exists(os.path.join(self.path, "system.reg")):
-            subprocess.run([winerun, "cmd", "/c", "exit"], check=False)  # creates the prefix
-        users = os.path.join(self.path, "drive_c", "users")
-        names = [u for u in os.listdir(users) if u != "Public"]
-        user = os.environ.get("USER") if os.environ.get("USER") in names else names[0]
-        self.temp_unix = os.path.join(users, user, "Temp")
-        self.temp_win = "C:\\users\\" + user + "\\Temp"
-        self.maint_unix = os.path.join(self.path, "drive_c", MAINT_WIN[3:].replace("\\", "/"))
-
+# ---- laying out files -------------------------------------------------------
 
 def write_content(path, content, exes):
     os.makedirs(os.path.dirname(path), exist_ok=True)
     if isinstance(content, dict) and "copy" in content:
         shutil.copyfile(exes[content["copy"]], path)
+    elif isinstance(content, dict) and "engine" in content:
+        shutil.copyfile(exes["engine"](content["engine"]), path)
     elif isinstance(content, dict) and "repeat" in content:
         with open(path, "wb") as f:
             f.write(content.get("text", "").encode("utf-8"))
@@ -157,40 +175,67 @@ def remove(path):
         shutil.rmtree(path)
 
 
+def long_path(host, base, length, letter):
+    """A folder under base whose Windows path has exactly length characters,
+    made of nested names of at most 100 characters."""
+    path = os.path.join(base, letter)
+    while len(host.win(path)) < length:
+        room = length - len(host.win(path))
+        path = path + letter if room == 1 else os.path.join(path, letter * min(100, room - 1))
+    if len(host.win(path)) != length:
+        sys.exit("runner: cannot make a path of %d characters under %s" % (length, base))
+    return path
+
+
+# ---- the real installer engine ----------------------------------------------
+
+class Engine:
+    """Builds the real installers of "Korvane Suite" with NSIS, once per version,
+    for the architecture of the launcher under test."""
+
+    def __init__(self, host, launcher, work):
+        self.host = host
+        self.target = "amd64-unicode" if hosts.pe_machine(launcher) == 0x8664 else "x86-unicode"
+        self.folder = os.path.join(os.path.abspath(work), "engine", self.target)
+        self.built = {}
+
+    def installer(self, version):
+        if version in self.built:
+            return self.built[version]
+        makensis = self.host.makensis()
+        if not makensis:
+            sys.exit("runner: makensis is needed for the real-engine scenarios (Debian: nsis; "
+                     "Windows: NSIS 3); tools/deps.sh installs it")
+        os.makedirs(self.folder, exist_ok=True)
+        out = os.path.join(self.folder, "korvane-%s.exe" % version)
+        result = subprocess.run([makensis, "-V2", "-DVERSION=" + version, "-DTARGET=" + self.target,
+                                 "-DPRODUCT_CODE=" + GUID, "-DUNINSTALL_MS=%d" % ENGINE_UNINSTALL_MS.get(version, 1000),
+                                 "-DOUTFILE=" + out, os.path.join(HERE, "engine", "korvane.nsi")],
+                                capture_output=True, text=True)
+        if result.returncode != 0 or not os.path.isfile(out):
+            sys.exit("runner: makensis failed for Korvane Suite %s:\n%s%s" % (version, result.stdout, result.stderr))
+        self.built[version] = out
+        return out
+
+    def install(self, version):
+        """Installs that version silently, as an administrator's deployment would."""
+        result = subprocess.run(self.host.command(self.installer(version), "/S"), capture_output=True, text=True,
+                                timeout=120)
+        return result.returncode
+
+
+# ---- one scenario -----------------------------------------------------------
+
 def esc(field):
     return str(field).replace("\\", "\\\\").replace("\t", "\\t").replace("\n", "\\n")
 
 
-def registry_lines(sc, expand):
-    lines = [["regdel", v, k] for v in ("32", "64") for k in (PRODUCT_KEY, DRIVER_KEY)]
-    lines.append(["regdelval", "hkcu", r"Software\Wine", "Version"])
-    # Per-program DLL load orders that a scenario may set.
-    for program in ("KorvaneSetup.exe", "extsetup.exe"):
-        lines.append(["regdel", "hkcu", "Software\\Wine\\AppDefaults\\" + program])
-    # Wine reads the version from here when Version is unset; put back the prefix's own.
-    for v in ("32", "64"):
-        lines += [["regset", v, NT_KEY, "CurrentVersion", "sz", "6.1"],
-                  ["regset", v, NT_KEY, "CurrentBuildNumber", "sz", "7601"],
-                  ["regset", v, NT_KEY, "CSDVersion", "sz", "Service Pack 1"]]
-    lines.append(["regset", "64", r"System\CurrentControlSet\Control\Windows", "CSDVersion", "dword", "256"])
-    lines.append(["regset", "64", r"System\CurrentControlSet\Control\ProductOptions", "ProductType", "sz", "WinNT"])
-    # Without a window manager, Wine waits 2 s for every closed window unless it
-    # draws the windows itself.
-    lines.append(["regset", "hkcu", r"Software\Wine\X11 Driver", "Managed", "sz", "N"])
-
-    w = sc.get("windows")
-    if isinstance(w, str):
-        lines.append(["regset", "hkcu", r"Software\Wine", "Version", "sz", w])
-    elif isinstance(w, dict):
-        for v in ("32", "64"):
-            lines += [["regset", v, NT_KEY, "CurrentVersion", "sz", w["version"]],
-                      ["regset", v, NT_KEY, "CurrentBuildNumber", "sz", w["build"]],
-                      ["regset", v, NT_KEY, "CSDVersion", "sz", w.get("csd", "")]]
-        lines.append(["regset", "64", r"System\CurrentControlSet\Control\Windows", "CSDVersion", "dword",
-                      str(w.get("sp", 0) << 8)])
-        lines.append(["regset", "64", r"System\CurrentControlSet\Control\ProductOptions", "ProductType", "sz",
-                      w.get("type", "WinNT")])
-
+def registry_lines(sc, host, expand, product_installed=False):
+    """The robot's registry preparation. The product's key is removed first, unless
+    the real installer has just written it (product_installed)."""
+    keys = (DRIVER_KEY,) if product_installed else (PRODUCT_KEY, DRIVER_KEY)
+    lines = [["regdel", v, k] for v in ("32", "64") for k in keys]
+    lines += host.registry_lines(sc)
     entries = list(sc.get("registry", []))
     if "installed" in sc:
         inst = {"name": "Korvane", "version": "2.00", "uninstall": DEFAULT_UNINSTALL}
@@ -222,6 +267,299 @@ def answer_line(a, marker):
     hold = a.get("hold", 5000 if "shot" in a else 0)
     return ["answer", action, a.get("press", ""), a.get("delay", 0), hold, marker if hold else ""]
 
+
+class Run:
+    """One scenario's run: its folders, its placeholders and what it expects."""
+
+    def __init__(self, name, sc, args, host, engine):
+        self.name, self.sc, self.args, self.host, self.engine = name, sc, args, host, engine
+        self.work = os.path.join(os.path.abspath(args.work), name)
+        self.syserr = {}
+        self.places = {"work": host.win(self.work), "guid": GUID, "programfiles": host.program_files_x86}
+        self.maint_win = sc.get("maint_dir", host.program_files_x86 + "\\" + MAINT_NAME)
+        self.places["maint"] = self.maint_win
+        self.shots = {}
+
+    def expand(self, text):
+        return re.sub(r"\{(\w+)(?::(\d+))?\}",
+                      lambda m: self.syserr.get(int(m.group(2)), m.group(0)) if m.group(2)
+                      else self.places.get(m.group(1), m.group(0)), text)
+
+    def expand_tree(self, x):
+        if isinstance(x, str):
+            return self.expand(x)
+        if isinstance(x, list):
+            return [self.expand_tree(v) for v in x]
+        if isinstance(x, dict):
+            return {k: self.expand_tree(v) for k, v in x.items()}
+        return x
+
+    def local(self, winpath):
+        return self.host.local(winpath)
+
+    # -- steps, in the order of a run
+
+    def lay_out_medium(self):
+        sc = self.sc
+        remove(self.work)
+        self.medium = os.path.join(self.work, sc.get("medium_name", "medium"))
+        if "medium_length" in sc:
+            self.medium = long_path(self.host, self.work, sc["medium_length"], "m")
+        os.makedirs(self.medium)
+        self.places["medium"] = self.host.win(self.medium)
+        self.env = {k: self.expand(v) for k, v in sc.get("env", {}).items()}
+        if "temp_length" in sc:
+            self.env["TEMP"] = self.env["TMP"] = self.host.win(long_path(self.host, self.work, sc["temp_length"], "t"))
+        temp_win = self.env.get("TEMP", self.host.temp_win).rstrip("\\")
+        self.places.update(temp=temp_win, staging=temp_win + "\\" + STAGING)
+        self.places["cwd"] = self.expand(sc.get("cwd", "{work}"))
+        self.exes = {"launcher": self.args.launcher, "standin": self.args.standin, "planted": self.args.planted,
+                     "engine": self.engine.installer}
+        self.launcher_name = sc.get("launcher_name", "KorvaneSetup.exe")
+        defaults = {self.launcher_name: {"copy": "launcher"}, "setup.ini": SETUP_INI,
+                    "extsetup.exe": {"copy": "standin"}, "v1uninst100.iss": RESPONSE_FILE}
+        lay_out(self.medium, defaults, sc.get("medium", {}), self.exes, self.expand)
+
+    def clear_machine(self):
+        """What earlier scenarios may have left: the product's folders and staging."""
+        for path in (self.host.program_files_x86 + "\\" + MAINT_NAME, self.maint_win,
+                     self.host.program_files_x86 + "\\" + ENGINE_PRODUCT,
+                     self.host.temp_win + "\\" + STAGING, self.places["staging"]):
+            remove(self.local(path))
+        os.makedirs(self.local(self.places["temp"]), exist_ok=True)
+        os.makedirs(self.local(self.places["cwd"]), exist_ok=True)
+
+    def lay_out_installed(self):
+        sc = self.sc
+        if "installed" in sc or "maintenance" in sc:
+            lay_out(self.local(self.maint_win), {"setup.exe": {"copy": "standin"}, "extsetup.exe": {"copy": "standin"}},
+                    sc.get("maintenance", {}), self.exes, self.expand)
+        if "staging_before" in sc:
+            staging = self.local(self.places["staging"])
+            lay_out(staging, {}, sc["staging_before"], self.exes, self.expand)
+            for name, target in sc["staging_before"].get("junctions", {}).items():
+                # The folder a junction points at holds a file that must survive.
+                target = self.expand(target)
+                write_content(os.path.join(self.local(target), "keep.txt"), "outside the staging folder", self.exes)
+                if not self.host.junction(self.places["staging"] + "\\" + name, target):
+                    sys.exit("runner: cannot create the junction %s -> %s" % (name, target))
+
+    def script(self):
+        """The robot's script: registry preparation, the launcher, the answers."""
+        sc = self.sc
+        self.log, self.plan, self.stop = (os.path.join(self.work, n) for n in ("standin.log", "plan.txt", "stop"))
+        with open(self.plan, "w") as f:
+            for text, ms in sc.get("plan", {}).items():
+                f.write("%s %d\n" % (self.expand(text), ms))
+        answers = list(sc.get("answers", []))
+        self.expected = dict(sc["expect"])
+        self.expected_windows = list(self.expected.get("windows", []))
+        confirm = sc.get("confirm", True)
+        if confirm:
+            answers.insert(0, "Cancel" if confirm == "cancel" else "Install")
+            self.expected_windows.insert(0, CONFIRM_WINDOW)
+        codes = set(int(c) for c in re.findall(r"\{syserr:(\d+)\}", json.dumps(self.expected)))
+        win = self.host.win
+        lines = registry_lines(sc, self.host, self.expand, product_installed="engine" in sc)
+        lines += [["exe", win(os.path.join(self.medium, self.launcher_name))], ["cwd", self.places["cwd"]],
+                  ["out", win(os.path.join(self.work, "transcript.json"))], ["timeout", sc.get("timeout_ms", 60000)],
+                  ["env", "KORVANE_STANDIN_LOG", win(self.log)], ["env", "KORVANE_STANDIN_PLAN", win(self.plan)],
+                  ["env", "KORVANE_STANDIN_STOP", win(self.stop)]]
+        lines += [["env", k, v] for k, v in self.env.items()]
+        lines += [["systext", c] for c in sorted(codes)]
+        if "second_launcher" in sc:
+            lines.append(["second", sc["second_launcher"]])
+        if "follow" in sc:
+            lines.append(["follow", sc["follow"]])
+        for e in self.expected.get("registry", []):
+            lines.append(["regquery", e["view"], self.expand(e["key"])])
+        for i, a in enumerate(answers):
+            marker = os.path.join(self.work, "hold%d" % i)
+            lines.append(answer_line(a, win(marker)))
+            if isinstance(a, dict) and "shot" in a:
+                self.shots[marker] = a["shot"]
+        path = os.path.join(self.work, "script.txt")
+        with open(path, "w", encoding="utf-8") as f:
+            f.writelines("\t".join(esc(x) for x in line) + "\n" for line in lines)
+        return path
+
+    def install_engine(self):
+        """The real installer's own registration and files, before the launcher runs.
+        The robot's registry preparation deletes the product key, so this runs the
+        robot's preparation first (a script without a launcher)."""
+        version = self.sc.get("engine", {}).get("installed")
+        if version is None:
+            return []
+        win = self.host.win
+        prep = os.path.join(self.work, "prepare.txt")
+        with open(prep, "w", encoding="utf-8") as f:
+            f.writelines("\t".join(esc(x) for x in line) + "\n" for line in registry_lines(self.sc, self.host, self.expand))
+        subprocess.run(self.host.command(self.args.robot, win(prep)), capture_output=True, timeout=120)
+        code = self.engine.install(version)
+        if code != 0:
+            return ["the real installer of Korvane Suite %s ended with %d" % (version, code)]
+        return []
+
+    def run_robot(self, script):
+        run_env = dict(os.environ)
+        if "locale" in self.sc:
+            run_env.update(self.host.locale_env(self.sc["locale"], self.args.work))
+        started_at = time.monotonic()
+        # Output goes to a file, not a pipe: programs started during the run (the
+        # stand-ins, wineserver) inherit it and may outlive the robot.
+        robot_log = open(os.path.join(self.work, "robot.out"), "w+b")
+        robot = subprocess.Popen(self.host.command(self.args.robot, self.host.win(script)), env=run_env,
+                                 stdout=robot_log, stderr=subprocess.STDOUT)
+        limit = started_at + (self.sc.get("timeout_ms", 60000) + self.sc.get("follow", 0)) / 1000 + 60
+        while robot.poll() is None and time.monotonic() < limit:
+            for marker, shot in list(self.shots.items()):
+                if os.path.exists(marker):
+                    self.host.screenshot(shot)
+                    os.remove(marker)
+                    del self.shots[marker]
+            time.sleep(0.05)
+        problems = []
+        if robot.poll() is None:
+            robot.kill()
+            problems.append("the robot did not end; killed")
+        robot.wait()
+        robot_log.seek(0)
+        self.robot_out = robot_log.read().decode("utf-8", "replace")
+        robot_log.close()
+        self.records = self.collect_records()
+        self.elapsed = time.monotonic() - started_at
+        return problems
+
+    def collect_records(self):
+        """Ends stand-ins that still run and waits for their records: a program that
+        the launcher started just before it ended may not have written yet."""
+        open(self.stop, "w").close()
+        want = len(self.expected.get("started", []))
+        records, text, changed = [], None, time.monotonic()
+        deadline = changed + 10
+        while time.monotonic() < deadline:
+            now_text = open(self.log, encoding="utf-8").read() if os.path.exists(self.log) else ""
+            if now_text != text:
+                text, changed = now_text, time.monotonic()
+                records = [json.loads(line) for line in text.splitlines()]
+            starts_n = sum(r["event"] == "start" for r in records)
+            if starts_n >= want and starts_n == len(records) - starts_n and time.monotonic() - changed >= 0.5:
+                break
+            time.sleep(0.05)
+        return records
+
+    def read_transcript(self):
+        try:
+            t = json.load(open(os.path.join(self.work, "transcript.json"), encoding="utf-8"))
+        except (OSError, ValueError):
+            return None
+        self.syserr.update({int(k): v for k, v in t["system_texts"].items()})
+        self.expected = self.expand_tree(self.expected)
+        self.expected_windows = self.expand_tree(self.expected_windows)
+        return t
+
+    # -- comparisons
+
+    def check(self, t, problems):
+        expected = self.expected
+        problems += ["registry preparation: " + e for e in t["setup_errors"]]
+        if not t["launched"]:
+            problems.append("the launcher could not be started (error %d)" % t["launch_error"])
+        limit = expected.get("exit_within_ms", 30000)
+        if t["timed_out"]:
+            problems.append("the launcher did not end within %d ms and was killed" % self.sc.get("timeout_ms", 60000))
+        elif t["exit_ms"] is not None and t["exit_ms"] > limit:
+            problems.append("the launcher ended after %d ms, later than %d ms" % (t["exit_ms"], limit))
+        if t.get("family_left"):
+            problems.append("%d program(s) the launcher started still ran %d ms after it ended"
+                            % (t["family_left"], self.sc.get("follow", 0)))
+        compare_windows(self.expected_windows, t["windows"], problems)
+        starts = [r for r in self.records if r["event"] == "start"]
+        compare_started(expected["started"], starts, problems)
+        if expected.get("sequential", True):
+            exits = {r["pid"]: r for r in self.records if r["event"] == "exit"}
+            for i, s in enumerate(starts):
+                for p in starts[:i]:
+                    if p["pid"] in exits and exits[p["pid"]]["tick"] > s["tick"]:
+                        problems.append("%s started while %s was still running" % (s["module"], p["module"]))
+        self.check_disk(problems)
+        compare_registry(expected.get("registry", []), t.get("registry", []), problems)
+        if "second_launcher" in expected:
+            second = t.get("second")
+            if second is None:
+                problems.append("the second launcher was not started")
+            else:
+                for k, v in expected["second_launcher"].items():
+                    if not matches(v, second.get(k)):
+                        problems.append("second launcher %s: expected %s, seen %s" % (k, json.dumps(v), json.dumps(second.get(k))))
+        return starts
+
+    def check_disk(self, problems):
+        expected = self.expected
+        staging = expected.get("staging", "absent")
+        staging_local = self.local(self.places["staging"])
+        if staging is not None:
+            left = sorted(os.listdir(staging_local)) if os.path.isdir(staging_local) else None
+            if staging == "absent" and left is not None:
+                problems.append("staging directory left behind with %s" % left)
+            elif staging != "absent" and left != sorted(staging):
+                problems.append("staging directory: expected %s, found %s" % (sorted(staging), left))
+        for pattern in expected.get("medium_absent", []):
+            found = sorted(os.path.relpath(p, self.medium) for p in glob.glob(os.path.join(self.medium, pattern)))
+            if found:
+                problems.append("found in the medium: %s" % found)
+        for pattern in expected.get("medium_present", []):
+            if not glob.glob(os.path.join(self.medium, pattern)):
+                problems.append("not found in the medium: %s" % pattern)
+        files = expected.get("files", {})
+        for path in files.get("present", []):
+            if not os.path.exists(self.local(path)):
+                problems.append("expected on disk but missing: %s" % path)
+        for path in files.get("absent", []):
+            if os.path.exists(self.local(path)):
+                problems.append("expected gone but still on disk: %s" % path)
+
+    def report(self, t, starts, problems):
+        if not problems:
+            print("PASS %s (%.1f s, launcher ended at %s ms)" % (self.name, self.elapsed, t["exit_ms"]))
+            return True
+        print("FAIL %s (%.1f s)" % (self.name, self.elapsed))
+        for p in problems:
+            print("  - " + p)
+        print("  windows seen:")
+        for w in t["windows"]:
+            print("    %5s ms  %s" % (w["shown_ms"], json.dumps(window_view(w, ["caption", "text", "richedit", "buttons", "default", "icon"]), ensure_ascii=False)))
+            print("             answered: %s; gone at %s ms" % (w["answer"], w["gone_ms"]))
+        print("  started:")
+        for r in starts:
+            print("    %s  cmdline %s  cwd %s" % (r["module"], json.dumps(r["cmdline"], ensure_ascii=False), r["cwd"]))
+        for key in t.get("registry", []):
+            print("  registry %s (%s): %s" % (key["key"], key["view"], json.dumps(key["values"]) if key["exists"] else "absent"))
+        print("  launcher ended at %s ms; work directory %s" % (t["exit_ms"], self.work))
+        return False
+
+
+def run_scenario(name, sc, args, host, engine):
+    reason = host.lacks(sc)
+    if reason:
+        print("SKIP %s on %s: %s" % (name, host.name, reason))
+        return None
+    run = Run(name, sc, args, host, engine)
+    run.lay_out_medium()
+    run.clear_machine()
+    run.lay_out_installed()
+    script = run.script()
+    problems = run.install_engine()
+    problems += run.run_robot(script)
+    t = run.read_transcript()
+    if t is None:
+        print("FAIL %s: no transcript; robot said:\n%s" % (name, run.robot_out))
+        return False
+    starts = run.check(t, problems)
+    return run.report(t, starts, problems)
+
+
+# ---- comparisons ------------------------------------------------------------
 
 def seen_default(w):
     for b in w["buttons"]:
@@ -255,8 +593,7 @@ def matches(expected, seen):
 
 
 def compare_windows(expected, seen, problems):
-    n = max(len(expected), len(seen))
-    for i in range(n):
+    for i in range(max(len(expected), len(seen))):
         e = expected[i] if i < len(expected) else None
         s = seen[i] if i < len(seen) else None
         if e is None:
@@ -294,263 +631,69 @@ def compare_started(expected, starts, problems):
                         i + 1, k, json.dumps(want, ensure_ascii=False), json.dumps(got, ensure_ascii=False)))
 
 
-def load(path):
-    """The scenarios of one file: the file is one scenario, or holds a list of
-    them under "scenarios", each with a "name"."""
-    data = json.load(open(path, encoding="utf-8"))
-    stem = os.path.splitext(os.path.basename(path))[0]
-    if "scenarios" not in data:
-        return [(stem, data)]
-    return [(stem + "/" + sc["name"], sc) for sc in data["scenarios"]]
-
-
-def locale_env(locale, work):
-    """LC_ALL and LANG for a locale; LOCPATH too when the system lacks it and
-    localedef can compile it from the system's locale sources."""
-    env = {"LC_ALL": locale, "LANG": locale}
-    have = subprocess.run(["locale", "-a"], capture_output=True, text=True).stdout.split()
-    norm = lambda n: n.lower().replace("-", "").replace("utf8", "utf8")
-    if norm(locale) in (norm(n) for n in have):
-        return env
-    path = os.path.join(os.path.abspath(work), "locales")
-    if not os.path.isdir(os.path.join(path, locale)):
-        language, _, charset = locale.partition(".")
-        os.makedirs(path, exist_ok=True)
-        subprocess.run(["localedef", "-i", language, "-f", charset or "UTF-8", os.path.join(path, locale)],
-                       capture_output=True, check=False)
-    if os.path.isdir(os.path.join(path, locale)):
-        env["LOCPATH"] = path
-    return env
-
-
-def long_path(base, length, letter):
-    """A folder under base whose Windows path has exactly length characters,
-    made of nested names of at most 100 characters."""
-    path = os.path.join(base, letter)
-    while len(win(path)) < length:
-        room = length - len(win(path))
-        path = path + letter if room == 1 else os.path.join(path, letter * min(100, room - 1))
-    if len(win(path)) != length:
-        sys.exit("runner: cannot make a path of %d characters under %s" % (length, base))
-    return path
-
-
-def run_scenario(name, sc, args, prefix):
-    work = os.path.join(os.path.abspath(args.work), name)
-    remove(work)
-    medium = os.path.join(work, sc.get("medium_name", "medium"))
-    if "medium_length" in sc:
-        medium = long_path(work, sc["medium_length"], "m")
-    os.makedirs(medium)
-    exes = {"launcher": args.launcher, "standin": args.standin, "planted": args.planted}
-    maint_win = sc.get("maint_dir", MAINT_WIN)
-    maint_unix = os.path.join(prefix.path, "drive_c", maint_win[3:].replace("\\", "/"))
-    places = {"medium": win(medium), "work": win(work), "maint": maint_win, "guid": GUID}
-    syserr = {}
-
-    def expand(text):
-        return re.sub(r"\{(\w+)(?::(\d+))?\}", lambda m: syserr.get(int(m.group(2)), m.group(0)) if m.group(2)
-                      else places.get(m.group(1), m.group(0)), text)
-
-    def expand_tree(x):
-        if isinstance(x, str):
-            return expand(x)
-        if isinstance(x, list):
-            return [expand_tree(v) for v in x]
-        if isinstance(x, dict):
-            return {k: expand_tree(v) for k, v in x.items()}
-        return x
-
-    def unix(winpath):
-        if winpath[:2].upper() == "Z:":
-            return winpath[2:].replace("\\", "/")
-        return os.path.join(prefix.path, "drive_c", winpath[3:].replace("\\", "/"))
-
-    env = {k: expand(v) for k, v in sc.get("env", {}).items()}
-    if "temp_length" in sc:
-        env["TEMP"] = env["TMP"] = win(long_path(work, sc["temp_length"], "t"))
-    temp_win = env.get("TEMP", prefix.temp_win).rstrip("\\")
-    places.update(temp=temp_win, staging=temp_win + "\\" + STAGING)
-    places["cwd"] = expand(sc.get("cwd", "{work}"))
-
-    launcher_name = sc.get("launcher_name", "KorvaneSetup.exe")
-    defaults = {launcher_name: {"copy": "launcher"}, "setup.ini": SETUP_INI,
-                "extsetup.exe": {"copy": "standin"}, "v1uninst100.iss": "[InstallShield Silent]\r\nVersion=v7.00\r\n"}
-    lay_out(medium, defaults, sc.get("medium", {}), exes, expand)
-    remove(prefix.maint_unix)
-    remove(maint_unix)
-    remove(os.path.join(prefix.temp_unix, STAGING))
-    staging_unix = unix(places["staging"])
-    remove(staging_unix)
-    os.makedirs(unix(temp_win), exist_ok=True)
-    os.makedirs(unix(places["cwd"]), exist_ok=True)
-    if "installed" in sc or "maintenance" in sc:
-        lay_out(maint_unix, {"setup.exe": {"copy": "standin"}, "extsetup.exe": {"copy": "standin"}},
-                sc.get("maintenance", {}), exes, expand)
-    if "staging_before" in sc:
-        lay_out(staging_unix, {}, sc["staging_before"], exes, expand)
-
-    log, plan, stop = (os.path.join(work, n) for n in ("standin.log", "plan.txt", "stop"))
-    with open(plan, "w") as f:
-        for text, ms in sc.get("plan", {}).items():
-            f.write("%s %d\n" % (expand(text), ms))
-
-    answers = list(sc.get("answers", []))
-    expected = dict(sc.get("expect", {}))
-    exp_windows = list(expected.get("windows", []))
-    confirm = sc.get("confirm", True)
-    if confirm:
-        answers.insert(0, "Cancel" if confirm == "cancel" else "Install")
-        exp_windows.insert(0, CONFIRM_WINDOW)
-    codes = set(int(c) for c in re.findall(r"\{syserr:(\d+)\}", json.dumps(expected)))
-
-    lines = registry_lines(sc, expand)
-    lines += [["exe", win(os.path.join(medium, launcher_name))], ["cwd", places["cwd"]],
-              ["out", win(os.path.join(work, "transcript.json"))], ["timeout", sc.get("timeout_ms", 60000)],
-              ["env", "KORVANE_STANDIN_LOG", win(log)], ["env", "KORVANE_STANDIN_PLAN", win(plan)],
-              ["env", "KORVANE_STANDIN_STOP", win(stop)]]
-    lines += [["env", k, v] for k, v in env.items()]
-    lines += [["systext", c] for c in sorted(codes)]
-    if "second_launcher" in sc:
-        lines.append(["second", sc["second_launcher"]])
-    shots = {}
-    for i, a in enumerate(answers):
-        marker = os.path.join(work, "hold%d" % i)
-        lines.append(answer_line(a, win(marker)))
-        if isinstance(a, dict) and "shot" in a:
-            shots[marker] = a["shot"]
-    script = os.path.join(work, "script.txt")
-    with open(script, "w", encoding="utf-8") as f:
-        f.writelines("\t".join(esc(x) for x in line) + "\n" for line in lines)
-
-    started_at = time.monotonic()
-    run_env = dict(os.environ)
-    if "locale" in sc:
-        run_env.update(locale_env(sc["locale"], args.work))
-    # Output goes to a file, not a pipe: programs started during the run (the
-    # stand-ins, wineserver) inherit it and may outlive the robot.
-    robot_log = open(os.path.join(work, "robot.out"), "w+b")
-    robot = subprocess.Popen([args.winerun, args.robot, win(script)], env=run_env,
-                             stdout=robot_log, stderr=subprocess.STDOUT)
-    limit = started_at + sc.get("timeout_ms", 60000) / 1000 + 60
-    while robot.poll() is None and time.monotonic() < limit:
-        for marker, shot in list(shots.items()):
-            if os.path.exists(marker):
-                subprocess.run(["import", "-window", "root", shot], check=False)
-                os.remove(marker)
-                del shots[marker]
-        time.sleep(0.05)
-    problems = []
-    if robot.poll() is None:
-        robot.kill()
-        problems.append("the robot did not end; killed")
-    robot.wait()
-    robot_log.seek(0)
-    robot_out = robot_log.read().decode("utf-8", "replace")
-    robot_log.close()
-    # End stand-ins that are still running, and wait for their records: a program
-    # that the launcher started just before it ended may not have written yet.
-    open(stop, "w").close()
-    want = len(expected.get("started", []))
-    records, text, changed = [], None, time.monotonic()
-    deadline = changed + 10
-    while time.monotonic() < deadline:
-        now_text = open(log, encoding="utf-8").read() if os.path.exists(log) else ""
-        if now_text != text:
-            text, changed = now_text, time.monotonic()
-            records = [json.loads(line) for line in text.splitlines()]
-        starts_n = sum(r["event"] == "start" for r in records)
-        if starts_n >= want and starts_n == len(records) - starts_n and time.monotonic() - changed >= 0.5:
-            break
-        time.sleep(0.05)
-    elapsed = time.monotonic() - started_at
-
-    try:
-        t = json.load(open(os.path.join(work, "transcript.json"), encoding="utf-8"))
-    except (OSError, ValueError):
-        print("FAIL %s: no transcript; robot said:\n%s" % (name, robot_out))
-        return False
-    syserr.update({int(k): v for k, v in t["system_texts"].items()})
-    expected = expand_tree(expected)
-    exp_windows = expand_tree(exp_windows)
-
-    problems += ["registry preparation: " + e for e in t["setup_errors"]]
-    if not t["launched"]:
-        problems.append("the launcher could not be started (error %d)" % t["launch_error"])
-    if t["timed_out"]:
-        problems.append("the launcher did not end within %d ms and was killed" % sc.get("timeout_ms", 60000))
-    elif t["exit_ms"] is not None and t["exit_ms"] > expected.get("exit_within_ms", 30000):
-        problems.append("the launcher ended after %d ms, later than %d ms" % (t["exit_ms"], expected.get("exit_within_ms", 30000)))
-    compare_windows(exp_windows, t["windows"], problems)
-    starts = [r for r in records if r["event"] == "start"]
-    if "started" in expected:
-        compare_started(expected["started"], starts, problems)
-    if expected.get("sequential", True):
-        exits = {r["pid"]: r for r in records if r["event"] == "exit"}
-        for i, s in enumerate(starts):
-            for p in starts[:i]:
-                if p["pid"] in exits and exits[p["pid"]]["tick"] > s["tick"]:
-                    problems.append("%s started while %s was still running" % (s["module"], p["module"]))
-    staging = expected.get("staging", "absent")
-    if staging is not None:
-        left = sorted(os.listdir(staging_unix)) if os.path.isdir(staging_unix) else None
-        if staging == "absent" and left is not None:
-            problems.append("staging directory left behind with %s" % left)
-        elif staging != "absent" and left != sorted(staging):
-            problems.append("staging directory: expected %s, found %s" % (sorted(staging), left))
-
-    for pattern in expected.get("medium_absent", []):
-        found = sorted(os.path.relpath(p, medium) for p in glob.glob(os.path.join(medium, pattern)))
-        if found:
-            problems.append("found in the medium: %s" % found)
-    for pattern in expected.get("medium_present", []):
-        if not glob.glob(os.path.join(medium, pattern)):
-            problems.append("not found in the medium: %s" % pattern)
-    if "second_launcher" in expected:
-        second = t.get("second")
-        if second is None:
-            problems.append("the second launcher was not started")
+def compare_registry(expected, seen, problems):
+    for e, s in zip(expected, seen):
+        where = "%s (%s view)" % (e["key"], e["view"])
+        if e.get("absent"):
+            if s["exists"]:
+                problems.append("registry %s: expected absent, holds %s" % (where, json.dumps(s["values"])))
+        elif not s["exists"]:
+            problems.append("registry %s: expected, but the key does not exist" % where)
         else:
-            for k, v in expected["second_launcher"].items():
-                if not matches(v, second.get(k)):
-                    problems.append("second launcher %s: expected %s, seen %s" % (k, json.dumps(v), json.dumps(second.get(k))))
+            for name, value in e.get("values", {}).items():
+                if s["values"].get(name) != value:
+                    problems.append("registry %s value %s: expected %s, seen %s" % (
+                        where, name, json.dumps(value), json.dumps(s["values"].get(name))))
+    if len(seen) != len(expected):
+        problems.append("the robot reported %d registry keys, %d were asked for" % (len(seen), len(expected)))
 
-    if problems:
-        print("FAIL %s (%.1f s)" % (name, elapsed))
-        for p in problems:
-            print("  - " + p)
-        print("  windows seen:")
-        for w in t["windows"]:
-            print("    %5s ms  %s" % (w["shown_ms"], json.dumps(window_view(w, ["caption", "text", "richedit", "buttons", "default", "icon"]), ensure_ascii=False)))
-            print("             answered: %s; gone at %s ms" % (w["answer"], w["gone_ms"]))
-        print("  started:")
-        for r in starts:
-            print("    %s  cmdline %s  cwd %s" % (r["module"], json.dumps(r["cmdline"], ensure_ascii=False), r["cwd"]))
-        print("  launcher ended at %s ms; work directory %s" % (t["exit_ms"], work))
-        return False
-    print("PASS %s (%.1f s, launcher ended at %s ms)" % (name, elapsed, t["exit_ms"]))
-    return True
 
+# ---- main ---------------------------------------------------------------------
 
 def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    for opt in ("launcher", "robot", "standin", "winerun", "work"):
+    for opt in ("launcher", "robot", "standin", "work"):
         ap.add_argument("--" + opt, required=True)
+    ap.add_argument("--winerun", help="tools/winerun (not needed on Windows)")
     ap.add_argument("--planted", help="the planted DLL (for {\"copy\": \"planted\"})")
     ap.add_argument("--only", help="run only the scenario of this name (file/name)")
+    ap.add_argument("--part", help="K/N: run only every N-th scenario, starting with the K-th, so that "
+                                   "a long file can run as N tests side by side")
     ap.add_argument("scenarios", nargs="+", help="scenario files")
     args = ap.parse_args()
-    if not os.environ.get("DISPLAY"):
+    files = []
+    for path in args.scenarios:
+        loaded, errors = schema.load(path)
+        if errors:
+            for e in errors:
+                print("runner: %s: %s" % (path, e))
+            sys.exit("runner: %s refused: %d problem(s)" % (path, len(errors)))
+        files.append(loaded)
+    if os.name != "nt" and not os.environ.get("DISPLAY"):
         sys.exit("runner: DISPLAY is not set; the launcher's windows need an X display (start Xvfb, "
-                 "or run through tests/e2e/with-display)")
-    prefix = Prefix(args.winerun)
-    # One run at a time per prefix: scenarios share its registry and %TEMP%.
-    lock = open(os.path.join(prefix.path, ".e2e-lock"), "w")
-    fcntl.flock(lock, fcntl.LOCK_EX)
-    ok = [run_scenario(name, sc, args, prefix) for path in args.scenarios for name, sc in load(path)
-          if not args.only or name == args.only or name.split("/")[-1] == args.only]
-    print("%d of %d scenarios passed" % (sum(ok), len(ok)))
-    sys.exit(0 if ok and all(ok) else 1)
+                 "or run through tools/with-display)")
+    if os.name != "nt" and not args.winerun:
+        sys.exit("runner: --winerun is needed under Wine")
+    host = hosts.make_host(args.winerun)
+    engine = Engine(host, args.launcher, args.work)
+    lock = None
+    if os.name != "nt":
+        import fcntl
+        # One run at a time per prefix: scenarios share its registry and %TEMP%.
+        lock = open(os.path.join(host.prefix, ".e2e-lock"), "w")
+        fcntl.flock(lock, fcntl.LOCK_EX)
+    chosen = [(name, sc) for loaded in files for name, sc in loaded
+              if not args.only or name == args.only or name.split("/")[-1] == args.only]
+    if args.part:
+        k, n = (int(x) for x in args.part.split("/"))
+        chosen = chosen[k - 1::n]
+    results = [run_scenario(name, sc, args, host, engine) for name, sc in chosen]
+    ran = [r for r in results if r is not None]
+    skipped = len(results) - len(ran)
+    print("%d of %d scenarios passed%s" % (sum(ran), len(ran), ", %d skipped on %s" % (skipped, host.name) if skipped else ""))
+    if not ran:
+        sys.exit("runner: no scenario ran")
+    sys.exit(0 if all(ran) else 1)
 
 
 if __name__ == "__main__":

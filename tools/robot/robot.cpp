@@ -23,6 +23,13 @@
 //                                                 start the launcher again and wait
 //                                                 (at most 20 s) for that one to end,
 //                                                 recording any window it shows
+//   follow <ms>                                   also record and answer the windows
+//                                                 of every program the launcher started
+//                                                 (and those started by them), and after
+//                                                 the launcher has ended wait for them
+//                                                 to end, at most ms
+//   regquery <view> <key>                         after the run, write the key's values
+//                                                 (as text) into the transcript
 //
 // <view> is 32 or 64 (HKEY_LOCAL_MACHINE in that registry view) or hkcu.
 // Actions: press (arg: button text without '&', or #id), wait (let it close by
@@ -37,6 +44,7 @@
 #include <windows.h>
 #include <commctrl.h>
 #include <shellapi.h>
+#include <tlhelp32.h>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -189,6 +197,80 @@ void registryCommand(const std::vector<wstring>& f) {
         setupErrors.push_back(cmd + L" " + f[2] + L": error " + std::to_wstring(rc));
 }
 
+// What a key holds after the run: every value as text (numbers in decimal,
+// binary data in hex); exists false when the key cannot be opened.
+void writeRegistryKey(Json& j, const wstring& viewName, const wstring& path) {
+    j.open('{');
+    j.key("view"); j.str(viewName);
+    j.key("key"); j.str(path);
+    HKEY root;
+    REGSAM flag;
+    HKEY k = nullptr;
+    bool exists = view(viewName, &root, &flag) &&
+                  RegOpenKeyExW(root, path.c_str(), 0, KEY_READ | flag, &k) == ERROR_SUCCESS;
+    j.key("exists"); j.boolean(exists);
+    j.key("values"); j.open('{');
+    for (DWORD i = 0; exists; ++i) {
+        wchar_t name[512];
+        DWORD nameLength = 512, type = 0, size = 0;
+        if (RegEnumValueW(k, i, name, &nameLength, nullptr, &type, nullptr, &size) != ERROR_SUCCESS) break;
+        std::vector<BYTE> data(size + sizeof(wchar_t), 0);
+        nameLength = 512;
+        if (RegEnumValueW(k, i, name, &nameLength, nullptr, &type, data.data(), &size) != ERROR_SUCCESS) break;
+        j.key(utf8(name).c_str());
+        if (type == REG_SZ || type == REG_EXPAND_SZ) {
+            j.str(wstring((const wchar_t*)data.data()));
+        } else if (type == REG_DWORD && size >= sizeof(DWORD)) {
+            j.str(std::to_wstring(*(const DWORD*)data.data()));
+        } else {
+            wstring hex;
+            for (DWORD b = 0; b < size; ++b) {
+                wchar_t two[3];
+                swprintf(two, 3, L"%02x", data[b]);
+                hex += two;
+            }
+            j.str(hex);
+        }
+    }
+    j.close('}');
+    j.close('}');
+    if (k) RegCloseKey(k);
+}
+
+// ---- the launcher's family: it and every program started from it ------------
+
+bool contains(const std::vector<DWORD>& v, DWORD x) {
+    for (DWORD y : v) if (y == x) return true;
+    return false;
+}
+
+// Adds to family every process whose parent is a member (the parent may have
+// ended: an uninstaller that relaunches itself from %TEMP% ends at once), and
+// returns the members that are running.
+std::vector<DWORD> runningFamily(std::vector<DWORD>& family) {
+    std::vector<std::pair<DWORD, DWORD>> all;  // pid, parent
+    HANDLE snap = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+    if (snap != INVALID_HANDLE_VALUE) {
+        PROCESSENTRY32W e = {};
+        e.dwSize = sizeof e;
+        for (BOOL ok = Process32FirstW(snap, &e); ok; ok = Process32NextW(snap, &e))
+            all.push_back({e.th32ProcessID, e.th32ParentProcessID});
+        CloseHandle(snap);
+    }
+    for (bool grew = true; grew;) {
+        grew = false;
+        for (const auto& p : all)
+            if (!contains(family, p.first) && contains(family, p.second)) {
+                family.push_back(p.first);
+                grew = true;
+            }
+    }
+    std::vector<DWORD> running;
+    for (const auto& p : all)
+        if (contains(family, p.first)) running.push_back(p.first);
+    return running;
+}
+
 // ---- windows seen -------------------------------------------------------
 
 struct Step {
@@ -205,6 +287,7 @@ struct Button {
 
 struct Seen {
     HWND hwnd;
+    DWORD pid = 0;
     wstring caption, message, richedit, iconKind;
     std::vector<wstring> statics;
     std::vector<Button> buttons;
@@ -392,13 +475,14 @@ void answerUnscripted(Seen& s) {
 struct Finder {
     DWORD pid;
     std::vector<HWND> found;
+    std::vector<DWORD> pids;  // findDialogs: any of these processes
 };
 
 BOOL CALLBACK findDialogs(HWND h, LPARAM lp) {
     Finder* f = (Finder*)lp;
     DWORD pid = 0;
     GetWindowThreadProcessId(h, &pid);
-    if (pid == f->pid && IsWindowVisible(h) && className(h) == L"#32770") f->found.push_back(h);
+    if (contains(f->pids, pid) && IsWindowVisible(h) && className(h) == L"#32770") f->found.push_back(h);
     return TRUE;
 }
 
@@ -427,7 +511,7 @@ Second startSecond(const wstring& exe, const wstring& cwd, HWND firstWindow, DWO
                                 cwd.empty() ? nullptr : cwd.c_str(), &si, &pi) != FALSE;
     if (!r.launched) return r;
     while (GetTickCount64() - start < 20000) {
-        Finder f = {pi.dwProcessId, {}};
+        Finder f = {pi.dwProcessId, {}, {}};
         EnumWindows(findAnyWindow, (LPARAM)&f);
         for (HWND h : f.found) {
             bool known = false;
@@ -455,6 +539,7 @@ Second startSecond(const wstring& exe, const wstring& cwd, HWND firstWindow, DWO
 void writeWindow(Json& j, const Seen& s) {
     j.open('{');
     j.key("caption"); j.str(s.caption);
+    j.key("pid"); j.num(s.pid);
     j.key("text"); j.str(s.message);
     j.key("statics"); j.open('[');
     for (const wstring& t : s.statics) j.str(t);
@@ -494,26 +579,60 @@ void writeWindow(Json& j, const Seen& s) {
     j.close('}');
 }
 
-}  // namespace
+// ---- the script -----------------------------------------------------------
 
-int main() {
-    int argc = 0;
-    wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
-    if (argc < 2) {
-        fprintf(stderr, "usage: robot <script>\n");
-        return 1;
-    }
-    FILE* in = _wfopen(argv[1], L"rb");
-    if (!in) {
-        fprintf(stderr, "robot: cannot read the script\n");
-        return 1;
-    }
+struct Script {
     wstring exe, cwd, outPath;
     DWORD timeoutMs = 60000, pollMs = 25;
     std::vector<Step> steps;
     std::vector<DWORD> systemTexts;
     size_t secondAt = 0;
-    Second second;
+    bool follow = false;
+    DWORD followMs = 0;
+    std::vector<std::pair<wstring, wstring>> queries;
+};
+
+std::vector<wstring> splitFields(const std::string& l) {
+    std::vector<wstring> f;
+    size_t start = 0;
+    for (;;) {
+        size_t tab = l.find('\t', start);
+        f.push_back(widen(unescape(l.substr(start, tab == std::string::npos ? std::string::npos : tab - start))));
+        if (tab == std::string::npos) break;
+        start = tab + 1;
+    }
+    return f;
+}
+
+// One line of the script; registry preparation and environment happen at once.
+void takeCommand(Script& sc, const std::vector<wstring>& f) {
+    const wstring& c = f[0];
+    wstring a1 = f.size() > 1 ? f[1] : wstring();
+    if (c.compare(0, 3, L"reg") == 0 && c != L"regquery") registryCommand(f);
+    else if (c == L"exe") sc.exe = a1;
+    else if (c == L"cwd") sc.cwd = a1;
+    else if (c == L"out") sc.outPath = a1;
+    else if (c == L"timeout") sc.timeoutMs = wcstoul(a1.c_str(), nullptr, 10);
+    else if (c == L"poll") sc.pollMs = wcstoul(a1.c_str(), nullptr, 10);
+    else if (c == L"systext") sc.systemTexts.push_back(wcstoul(a1.c_str(), nullptr, 0));
+    else if (c == L"second") sc.secondAt = wcstoul(a1.c_str(), nullptr, 10);
+    else if (c == L"follow") { sc.follow = true; sc.followMs = wcstoul(a1.c_str(), nullptr, 10); }
+    else if (c == L"regquery") sc.queries.push_back({a1, f.size() > 2 ? f[2] : wstring()});
+    else if (c == L"env") SetEnvironmentVariableW(a1.c_str(), f.size() > 2 ? f[2].c_str() : L"");
+    else if (c == L"answer") {
+        Step s;
+        s.action = a1;
+        if (f.size() > 2) s.arg = f[2];
+        if (f.size() > 3) s.delayMs = wcstoul(f[3].c_str(), nullptr, 10);
+        if (f.size() > 4) s.holdMs = wcstoul(f[4].c_str(), nullptr, 10);
+        if (f.size() > 5) s.marker = f[5];
+        sc.steps.push_back(s);
+    } else setupErrors.push_back(L"unknown command: " + c);
+}
+
+bool readScript(const wchar_t* path, Script& sc) {
+    FILE* in = _wfopen(path, L"rb");
+    if (!in) return false;
     char line[8192];
     std::string pending;
     while (fgets(line, sizeof line, in)) {
@@ -524,150 +643,166 @@ int main() {
         l.swap(pending);
         while (!l.empty() && (l.back() == '\n' || l.back() == '\r')) l.pop_back();
         if (l.empty() || l[0] == '#') continue;
-        std::vector<wstring> f;
-        size_t start = 0;
-        for (;;) {
-            size_t tab = l.find('\t', start);
-            f.push_back(widen(unescape(l.substr(start, tab == std::string::npos ? std::string::npos : tab - start))));
-            if (tab == std::string::npos) break;
-            start = tab + 1;
-        }
-        const wstring& c = f[0];
-        wstring a1 = f.size() > 1 ? f[1] : wstring();
-        if (c.compare(0, 3, L"reg") == 0) registryCommand(f);
-        else if (c == L"exe") exe = a1;
-        else if (c == L"cwd") cwd = a1;
-        else if (c == L"out") outPath = a1;
-        else if (c == L"timeout") timeoutMs = wcstoul(a1.c_str(), nullptr, 10);
-        else if (c == L"poll") pollMs = wcstoul(a1.c_str(), nullptr, 10);
-        else if (c == L"systext") systemTexts.push_back(wcstoul(a1.c_str(), nullptr, 0));
-        else if (c == L"second") secondAt = wcstoul(a1.c_str(), nullptr, 10);
-        else if (c == L"env") SetEnvironmentVariableW(a1.c_str(), f.size() > 2 ? f[2].c_str() : L"");
-        else if (c == L"answer") {
-            Step s;
-            s.action = a1;
-            if (f.size() > 2) s.arg = f[2];
-            if (f.size() > 3) s.delayMs = wcstoul(f[3].c_str(), nullptr, 10);
-            if (f.size() > 4) s.holdMs = wcstoul(f[4].c_str(), nullptr, 10);
-            if (f.size() > 5) s.marker = f[5];
-            steps.push_back(s);
-        } else setupErrors.push_back(L"unknown command: " + c);
+        takeCommand(sc, splitFields(l));
     }
     fclose(in);
+    return true;
+}
 
+// ---- the run ------------------------------------------------------------------
+
+struct RunResult {
+    std::vector<Seen> seen;
+    Second second;
+    bool launched = false, timedOut = false;
+    DWORD launchError = 0, exitCode = 0;
+    long long exitMs = -1;
+    size_t familyLeft = 0;
+    ULONGLONG launchTick = 0;
+};
+
+void markWritten(const wstring& marker) {
+    HANDLE m = CreateFileW(marker.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    CloseHandle(m);
+}
+
+// A window seen for the first time: recorded, and given the next answer.
+Seen& firstSight(RunResult& r, const Script& sc, size_t& next, HWND h, DWORD now) {
+    r.seen.push_back(Seen());
+    Seen& s = r.seen.back();
+    s.hwnd = h;
+    GetWindowThreadProcessId(h, &s.pid);
+    s.shownMs = now;
+    capture(s);
+    trackProgress(s, true);
+    if (next < sc.steps.size()) s.step = sc.steps[next++];
+    else s.unscripted = true;
+    // Let the window settle (painting, focus) before it is answered.
+    s.dueMs = now + 150 + s.step.delayMs;
+    if (s.step.holdMs) {
+        s.holdUntil = now + s.step.holdMs;
+        if (!s.step.marker.empty()) markWritten(s.step.marker);
+    }
+    return s;
+}
+
+// A window seen again: its texts once painted, then its answer when due.
+void followUp(RunResult& r, const Script& sc, Seen& s, DWORD now) {
+    trackProgress(s, false);
+    if (!s.settled && now >= s.shownMs + 120) {
+        capture(s);  // texts and icon once painting has happened
+        s.settled = true;
+        if (sc.secondAt != 0 && sc.secondAt <= r.seen.size() && &s == &r.seen[sc.secondAt - 1] &&
+            !r.second.launched) {
+            r.second = startSecond(sc.exe, sc.cwd, s.hwnd, sc.pollMs);
+            return;  // the clock has moved on
+        }
+    }
+    bool holding = s.step.holdMs && now < s.holdUntil &&
+                   (s.step.marker.empty() || GetFileAttributesW(s.step.marker.c_str()) != INVALID_FILE_ATTRIBUTES);
+    if (!s.answered && s.settled && now >= s.dueMs && !holding) {
+        s.answered = true;
+        if (!s.step.marker.empty()) DeleteFileW(s.step.marker.c_str());
+        if (s.unscripted) answerUnscripted(s);
+        else answer(s);
+    }
+}
+
+// Starts the launcher, records and answers its windows (and, when following, those
+// of every program it started) until it has ended and, when following, they have.
+RunResult runLauncher(const Script& sc) {
+    RunResult r;
+    STARTUPINFOW si = {};
+    si.cb = sizeof si;
+    PROCESS_INFORMATION pi = {};
+    r.launchTick = GetTickCount64();
+    r.launched = CreateProcessW(sc.exe.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr,
+                                sc.cwd.empty() ? nullptr : sc.cwd.c_str(), &si, &pi) != FALSE;
+    if (!r.launched) {
+        r.launchError = GetLastError();
+        return r;
+    }
+    size_t next = 0;
+    std::vector<DWORD> family = {pi.dwProcessId};
+    bool ended = false;
+    for (;;) {
+        DWORD now = (DWORD)(GetTickCount64() - r.launchTick);
+        if (!ended && WaitForSingleObject(pi.hProcess, 0) == WAIT_OBJECT_0) {
+            ended = true;
+            r.exitMs = now;
+            GetExitCodeProcess(pi.hProcess, &r.exitCode);
+        }
+        Finder f = {pi.dwProcessId, {}, {}};
+        std::vector<DWORD> running;
+        if (sc.follow) running = runningFamily(family);
+        if (!ended) running.push_back(pi.dwProcessId);
+        f.pids = running;
+        if (!f.pids.empty()) EnumWindows(findDialogs, (LPARAM)&f);
+        for (Seen& s : r.seen) {
+            bool live = false;
+            for (HWND h : f.found) live = live || h == s.hwnd;
+            if (!live && s.goneMs < 0) s.goneMs = now;
+        }
+        for (HWND h : f.found) {
+            Seen* s = nullptr;
+            for (Seen& o : r.seen)
+                if (o.hwnd == h && o.goneMs < 0) s = &o;
+            if (!s) firstSight(r, sc, next, h, now);
+            else followUp(r, sc, *s, now);
+        }
+        // Done when the launcher has ended and, when following, so has every
+        // program it started (or the time allowed for them has passed).
+        if (ended && (running.empty() || now > r.exitMs + sc.followMs)) {
+            r.familyLeft = running.size();
+            break;
+        }
+        if (!ended && now > sc.timeoutMs) {
+            TerminateProcess(pi.hProcess, 259);
+            WaitForSingleObject(pi.hProcess, 5000);
+            r.timedOut = true;
+            for (Seen& s : r.seen)
+                if (s.goneMs < 0) s.goneMs = now;
+            break;
+        }
+        Sleep(sc.pollMs);
+    }
+    CloseHandle(pi.hThread);
+    CloseHandle(pi.hProcess);
+    return r;
+}
+
+// ---- the transcript ---------------------------------------------------------
+
+std::string transcript(const Script& sc, const RunResult& r) {
     Json j;
     j.open('{');
     j.key("setup_errors"); j.open('[');
     for (const wstring& e : setupErrors) j.str(e);
     j.close(']');
-
-    std::vector<Seen> seen;
-    bool launched = false, timedOut = false;
-    DWORD launchError = 0, exitCode = 0;
-    long long exitMs = -1;
-    ULONGLONG launchTick = 0;
-    if (!exe.empty() && setupErrors.empty()) {
-        STARTUPINFOW si = {};
-        si.cb = sizeof si;
-        PROCESS_INFORMATION pi = {};
-        launchTick = GetTickCount64();
-        launched = CreateProcessW(exe.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr,
-                                  cwd.empty() ? nullptr : cwd.c_str(), &si, &pi) != FALSE;
-        if (!launched) launchError = GetLastError();
-        size_t next = 0;
-        while (launched) {
-            DWORD now = (DWORD)(GetTickCount64() - launchTick);
-            bool ended = WaitForSingleObject(pi.hProcess, 0) == WAIT_OBJECT_0;
-            Finder f = {pi.dwProcessId, {}};
-            if (!ended) EnumWindows(findDialogs, (LPARAM)&f);
-            for (Seen& s : seen) {
-                bool live = false;
-                for (HWND h : f.found) live = live || h == s.hwnd;
-                if (!live && s.goneMs < 0) s.goneMs = now;
-            }
-            for (HWND h : f.found) {
-                Seen* s = nullptr;
-                for (Seen& o : seen)
-                    if (o.hwnd == h && o.goneMs < 0) s = &o;
-                if (!s) {
-                    seen.push_back(Seen());
-                    s = &seen.back();
-                    s->hwnd = h;
-                    s->shownMs = now;
-                    capture(*s);
-                    trackProgress(*s, true);
-                    if (next < steps.size()) s->step = steps[next++];
-                    else s->unscripted = true;
-                    // Let the window settle (painting, focus) before it is answered.
-                    s->dueMs = now + 150 + s->step.delayMs;
-                    if (s->step.holdMs) {
-                        s->holdUntil = now + s->step.holdMs;
-                        if (!s->step.marker.empty()) {
-                            HANDLE m = CreateFileW(s->step.marker.c_str(), GENERIC_WRITE, 0, nullptr,
-                                                   CREATE_ALWAYS, 0, nullptr);
-                            CloseHandle(m);
-                        }
-                    }
-                    continue;
-                }
-                trackProgress(*s, false);
-                if (!s->settled && now >= s->shownMs + 120) {
-                    capture(*s);  // texts and icon once painting has happened
-                    s->settled = true;
-                    if (secondAt != 0 && secondAt <= seen.size() && s == &seen[secondAt - 1] && !second.launched) {
-                        second = startSecond(exe, cwd, s->hwnd, pollMs);
-                        continue;  // the clock has moved on
-                    }
-                }
-                bool holding = s->step.holdMs && now < s->holdUntil &&
-                               (s->step.marker.empty() || GetFileAttributesW(s->step.marker.c_str()) != INVALID_FILE_ATTRIBUTES);
-                if (!s->answered && s->settled && now >= s->dueMs && !holding) {
-                    s->answered = true;
-                    if (!s->step.marker.empty()) DeleteFileW(s->step.marker.c_str());
-                    if (s->unscripted) answerUnscripted(*s);
-                    else answer(*s);
-                }
-            }
-            if (ended) {
-                exitMs = now;
-                GetExitCodeProcess(pi.hProcess, &exitCode);
-                break;
-            }
-            if (now > timeoutMs) {
-                TerminateProcess(pi.hProcess, 259);
-                WaitForSingleObject(pi.hProcess, 5000);
-                timedOut = true;
-                for (Seen& s : seen)
-                    if (s.goneMs < 0) s.goneMs = now;
-                break;
-            }
-            Sleep(pollMs);
-        }
-        if (launched) {
-            CloseHandle(pi.hThread);
-            CloseHandle(pi.hProcess);
-        }
-    }
-    j.key("launched"); j.boolean(launched);
-    j.key("launch_error"); j.num(launchError);
-    j.key("launch_tick"); j.num((long long)launchTick);
-    j.key("timed_out"); j.boolean(timedOut);
-    j.key("exit_ms"); if (exitMs >= 0) j.num(exitMs); else j.null();
-    j.key("exit_code"); j.num(exitCode);
+    j.key("launched"); j.boolean(r.launched);
+    j.key("launch_error"); j.num(r.launchError);
+    j.key("launch_tick"); j.num((long long)r.launchTick);
+    j.key("timed_out"); j.boolean(r.timedOut);
+    j.key("exit_ms"); if (r.exitMs >= 0) j.num(r.exitMs); else j.null();
+    j.key("exit_code"); j.num(r.exitCode);
+    j.key("family_left"); j.num((long long)r.familyLeft);
     j.key("windows"); j.open('[');
-    for (const Seen& s : seen) writeWindow(j, s);
+    for (const Seen& s : r.seen) writeWindow(j, s);
     j.close(']');
-    if (second.launched) {
+    j.key("registry"); j.open('[');
+    for (const auto& q : sc.queries) writeRegistryKey(j, q.first, q.second);
+    j.close(']');
+    if (r.second.launched) {
         j.key("second"); j.open('{');
-        j.key("ended"); j.boolean(second.ended);
-        j.key("exit_ms"); j.num(second.exitMs);
-        j.key("exit_code"); j.num(second.exitCode);
-        j.key("windows"); j.num((long long)second.windows.size());
-        j.key("front_after"); j.boolean(second.frontAfter);
+        j.key("ended"); j.boolean(r.second.ended);
+        j.key("exit_ms"); j.num(r.second.exitMs);
+        j.key("exit_code"); j.num(r.second.exitCode);
+        j.key("windows"); j.num((long long)r.second.windows.size());
+        j.key("front_after"); j.boolean(r.second.frontAfter);
         j.close('}');
     }
     j.key("system_texts"); j.open('{');
-    for (DWORD code : systemTexts) {
+    for (DWORD code : sc.systemTexts) {
         wchar_t* text = nullptr;
         FormatMessageW(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
                        nullptr, code, LANG_USER_DEFAULT, (LPWSTR)&text, 0, nullptr);
@@ -678,15 +813,38 @@ int main() {
     j.close('}');
     j.close('}');
     j.out += '\n';
+    return j.out;
+}
 
-    if (!outPath.empty()) {
-        HANDLE h = CreateFileW(outPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
-        DWORD written = 0;
-        WriteFile(h, j.out.data(), (DWORD)j.out.size(), &written, nullptr);
-        CloseHandle(h);
-    } else {
-        fwrite(j.out.data(), 1, j.out.size(), stdout);
+void writeOut(const wstring& path, const std::string& text) {
+    if (path.empty()) {
+        fwrite(text.data(), 1, text.size(), stdout);
+        return;
     }
+    HANDLE h = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    WriteFile(h, text.data(), (DWORD)text.size(), &written, nullptr);
+    CloseHandle(h);
+}
+
+}  // namespace
+
+int main() {
+    int argc = 0;
+    wchar_t** argv = CommandLineToArgvW(GetCommandLineW(), &argc);
+    if (argc < 2) {
+        fprintf(stderr, "usage: robot <script>\n");
+        return 1;
+    }
+    Script sc;
+    if (!readScript(argv[1], sc)) {
+        fprintf(stderr, "robot: cannot read the script\n");
+        return 1;
+    }
+    RunResult r;
+    // Without a launcher the script only prepares the registry.
+    if (!sc.exe.empty() && setupErrors.empty()) r = runLauncher(sc);
+    writeOut(sc.outPath, transcript(sc, r));
     if (!setupErrors.empty()) return 3;
-    return timedOut ? 2 : 0;
+    return r.timedOut ? 2 : 0;
 }
