@@ -256,7 +256,7 @@ namespace {
 
 // The bar's position when the monitor asked the dialog to end. The steps are
 // posted, so the ones posted last may still be on their way: they are given up
-// to two seconds to arrive (a watcher's samples miss the last ones on a busy
+// to ten seconds to arrive (a watcher's samples miss the last ones on a busy
 // machine, where the dialog closes between two samples).
 int barAtEndRequest = -1;
 
@@ -265,7 +265,7 @@ BOOL WINAPI endDialogReadingBar(HWND dialog, INT_PTR result) {
     DWORD start = GetTickCount();
     for (;;) {
         barAtEndRequest = static_cast<int>(SendMessageA(bar, PBM_GETPOS, 0, 0));
-        if (barAtEndRequest >= 300 || GetTickCount() - start >= 2000) break;
+        if (barAtEndRequest >= 300 || GetTickCount() - start >= 10000) break;
         Sleep(5);
     }
     return EndDialog(dialog, result);
