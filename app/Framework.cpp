@@ -6,8 +6,6 @@
 
 namespace {
 
-HINSTANCE instanceHandle = nullptr;
-
 // Loaded at run time so that the exe imports only DLLs that Windows always takes
 // from System32.
 using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
@@ -46,25 +44,3 @@ void initCommonControls() {
 }
 
 void initRichEdit() { loadSystemLibrary("riched20.dll"); }
-
-HINSTANCE appInstance() { return instanceHandle; }
-
-void setAppInstance(HINSTANCE instance) { instanceHandle = instance; }
-
-void centerWindowOnScreen(HWND window) {
-    RECT windowRect;
-    RECT area;
-    if (!GetWindowRect(window, &windowRect)) return;
-    if (!SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0)) {
-        area.left = area.top = 0;
-        area.right = GetSystemMetrics(SM_CXSCREEN);
-        area.bottom = GetSystemMetrics(SM_CYSCREEN);
-    }
-    int width = windowRect.right - windowRect.left;
-    int height = windowRect.bottom - windowRect.top;
-    int x = area.left + ((area.right - area.left) - width) / 2;
-    int y = area.top + ((area.bottom - area.top) - height) / 2;
-    if (x < area.left) x = area.left;
-    if (y < area.top) y = area.top;
-    SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-}

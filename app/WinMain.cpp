@@ -4,6 +4,7 @@
 #include <float.h>
 
 #include "app/Framework.h"
+#include "core/Module.h"
 #include "app/SetupApp.h"
 #include "app/SingleInstance.h"
 

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "app/Framework.h"
+#include "core/Module.h"
 #include "checks/DetectionRules.h"
 #include "checks/LegacyDriverCheck.h"
 #include "checks/OsCheck.h"

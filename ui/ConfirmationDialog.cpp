@@ -4,7 +4,8 @@
 
 #include <cstring>
 
-#include "app/Framework.h"
+#include "core/Module.h"
+#include "core/Window.h"
 #include "core/SetupState.h"
 #include "core/SystemError.h"
 #include "core/Version.h"

@@ -5,7 +5,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/Framework.h"
+#include "core/Module.h"
+#include "core/Window.h"
 #include "core/SystemError.h"
 #include "core/Text.h"
 #include "core/Texts.h"

@@ -11,7 +11,7 @@
 
 #include "MessageRecorder.h"
 #include "SeamGuards.h"
-#include "app/Framework.h"
+#include "core/Module.h"
 #include "core/SetupState.h"
 #include "res/ResourceIds.h"
 #include "ui/ConfirmationDialog.h"

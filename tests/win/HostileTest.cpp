@@ -14,7 +14,7 @@
 
 #include "MessageRecorder.h"
 #include "TestFiles.h"
-#include "app/Framework.h"
+#include "core/Module.h"
 #include "app/StageChain.h"
 #include "core/SetupState.h"
 #include "core/SystemError.h"
