@@ -26,8 +26,7 @@ HMODULE loadSystemLibrary(const char* fileName) {
     char path[MAX_PATH + 1];
     UINT length = GetSystemDirectoryA(path, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) return nullptr;
-    appendBounded(path, sizeof path, "\\");
-    appendBounded(path, sizeof path, fileName);
+    if (!appendText(path, sizeof path, "\\", fileName)) return nullptr;
     return LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 

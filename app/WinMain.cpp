@@ -4,9 +4,9 @@
 #include <float.h>
 
 #include "app/Framework.h"
-#include "core/Module.h"
 #include "app/SetupApp.h"
 #include "app/SingleInstance.h"
+#include "core/Module.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     restrictDllSearch();

@@ -53,10 +53,6 @@ bool registryTextIsWhole(const char* buffer, size_t capacity, size_t bytesRead) 
 }
 
 bool composeUninstallKeyPath(char* destination, size_t capacity, const char* productCode) {
-    if (capacity == 0) return false;
-    copyBounded(destination, uninstallKeyParent, capacity);
-    appendBounded(destination, capacity, "{");
-    appendBounded(destination, capacity, productCode);
-    appendBounded(destination, capacity, "}");
-    return std::strlen(uninstallKeyParent) + std::strlen(productCode) + 2 < capacity;
+    return composeText(destination, capacity, uninstallKeyParent, "{", productCode) &&
+           appendText(destination, capacity, "}");
 }

@@ -2,12 +2,10 @@
 
 #include <windows.h>
 
-#include <cstring>
-
-#include "core/Module.h"
 #include "checks/DetectionRules.h"
 #include "checks/LegacyDriverCheck.h"
 #include "checks/OsCheck.h"
+#include "core/Module.h"
 #include "core/SetupState.h"
 #include "core/SystemError.h"
 #include "core/SystemText.h"
@@ -84,11 +82,9 @@ int32_t findOwnDirectory(SetupState& state) {
 int32_t readSetupIni(const SetupState& state, char* productGuid, char* product) {
     productGuid[0] = '\0';
     product[0] = '\0';
-    if (std::strlen(state.setupDirectory) + std::strlen(setupIniName) >= textCapacity)
-        return reportSystemError(ERROR_FILENAME_EXCED_RANGE);
     char iniPath[textCapacity];
-    copyBounded(iniPath, state.setupDirectory, sizeof iniPath);
-    appendBounded(iniPath, sizeof iniPath, setupIniName);
+    if (!composeText(iniPath, sizeof iniPath, state.setupDirectory, setupIniName))
+        return reportSystemError(ERROR_FILENAME_EXCED_RANGE);
     readIniString(iniPath, iniSection, iniKeyProductGuid, nullptr, productGuid, textCapacity);
     readIniString(iniPath, iniSection, iniKeyProduct, nullptr, product, textCapacity);
     return 0;

@@ -14,10 +14,8 @@ int32_t launchInstaller(SetupState& state) {
     if (state.uninstallOnly) return 0;
 
     char installerPath[textCapacity];
-    copyBounded(installerPath, state.setupDirectory, sizeof installerPath);
-    appendBounded(installerPath, sizeof installerPath, installerName);
     // A cut path names some other file, or a folder's prefix: never start that.
-    if (std::strlen(state.setupDirectory) + std::strlen(installerName) >= sizeof installerPath)
+    if (!composeText(installerPath, sizeof installerPath, state.setupDirectory, installerName))
         return reportSystemError(ERROR_FILENAME_EXCED_RANGE);
 
     STARTUPINFOA startup;

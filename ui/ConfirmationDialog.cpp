@@ -5,10 +5,10 @@
 #include <cstring>
 
 #include "core/Module.h"
-#include "core/Window.h"
 #include "core/SetupState.h"
 #include "core/SystemError.h"
 #include "core/Version.h"
+#include "core/Window.h"
 #include "res/ResourceIds.h"
 #include "ui/ConfirmationRules.h"
 

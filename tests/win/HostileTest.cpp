@@ -14,8 +14,8 @@
 
 #include "MessageRecorder.h"
 #include "TestFiles.h"
-#include "core/Module.h"
 #include "app/StageChain.h"
+#include "core/Module.h"
 #include "core/SetupState.h"
 #include "core/SystemError.h"
 #include "core/Texts.h"
