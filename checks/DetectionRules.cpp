@@ -3,8 +3,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/FixedNames.h"
 #include "core/Text.h"
-#include "core/Texts.h"
+#include "core/UserTexts.h"
 #include "core/Version.h"
 
 InstalledRelation relateInstalledVersion(const char* installedVersionText, const char* builtInVersion) {

@@ -5,7 +5,7 @@
 #include <cstring>
 
 #include "core/SystemError.h"
-#include "core/Texts.h"
+#include "core/UserTexts.h"
 
 bool probeOsRow(const SupportedOsRow& row) {
     OSVERSIONINFOEXA wanted;

@@ -1,6 +1,6 @@
 #include "run/CommandRules.h"
 
-#include "core/Texts.h"
+#include "core/FixedNames.h"
 
 namespace {
 

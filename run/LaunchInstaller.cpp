@@ -4,10 +4,10 @@
 
 #include <cstring>
 
+#include "core/FixedNames.h"
 #include "core/SetupState.h"
 #include "core/SystemError.h"
 #include "core/Text.h"
-#include "core/Texts.h"
 
 int32_t launchInstaller(SetupState& state) {
     if (state.stopSetup) return 0;

@@ -4,10 +4,12 @@
 
 #include <cstring>
 
+#include "core/FixedNames.h"
+#include "core/Pacing.h"
 #include "core/SetupState.h"
 #include "core/SystemError.h"
 #include "core/SystemText.h"
-#include "core/Texts.h"
+#include "core/UserTexts.h"
 #include "core/Version.h"
 #include "run/CommandRules.h"
 #include "run/ProgramStart.h"

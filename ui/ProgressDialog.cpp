@@ -6,9 +6,10 @@
 #include <cstring>
 
 #include "core/Module.h"
+#include "core/Pacing.h"
 #include "core/SystemError.h"
 #include "core/Text.h"
-#include "core/Texts.h"
+#include "core/UserTexts.h"
 #include "core/Window.h"
 #include "res/ResourceIds.h"
 

@@ -13,6 +13,7 @@
 #include "SeamGuards.h"
 #include "core/Module.h"
 #include "core/SetupState.h"
+#include "core/UserTexts.h"
 #include "res/ResourceIds.h"
 #include "ui/ConfirmationDialog.h"
 #include "ui/ConfirmationRules.h"
