@@ -96,31 +96,46 @@ bool drawBanner(HDC target, const RECT& frame, HDC memory, const BITMAP& picture
                       picture.bmHeight, SRCCOPY) != FALSE;
 }
 
+// Copies the banner through the memory DC into the frame's area. The banner
+// stays the dialog's: the DC's own bitmap is selected back before the DC goes.
+// False with the failure's code when it could not be painted.
+bool paintBanner(HWND dialog, HDC target, HDC memory, DWORD& code) {
+    RECT frame;
+    GetClientRect(GetDlgItem(dialog, IDC_BANNER_FRAME), &frame);
+    HBITMAP banner = static_cast<HBITMAP>(stateOf(dialog)->bannerBitmap);
+    BITMAP picture;
+    if (GetObjectA(banner, sizeof picture, &picture) == 0) {
+        code = GetLastError();
+        return false;
+    }
+    HGDIOBJ previous = SelectObject(memory, banner);
+    if (previous == nullptr) {
+        code = GetLastError();
+        return false;
+    }
+    const bool drawn = MapWindowPoints(GetDlgItem(dialog, IDC_BANNER_FRAME), dialog,
+                                       reinterpret_cast<POINT*>(&frame), 2) != 0 &&
+                       drawBanner(target, frame, memory, picture);
+    code = drawn ? 0 : GetLastError();
+    SelectObject(memory, previous);
+    return drawn;
+}
+
 // Paints the banner into the client area of the frame control.
 void paint(HWND dialog) {
-    SetupState& state = *stateOf(dialog);
     PAINTSTRUCT paintInfo;
     HDC target = BeginPaint(dialog, &paintInfo);
     // GDI calls may fail without a code of their own: never show a stale one.
     SetLastError(0);
+    DWORD code = 0;
     HDC memory = CreateCompatibleDC(target);
+    bool painted = false;
     if (memory == nullptr) {
-        const DWORD code = GetLastError();
-        EndPaint(dialog, &paintInfo);
-        failDialog(dialog, code);
-        return;
+        code = GetLastError();
+    } else {
+        painted = paintBanner(dialog, target, memory, code);
+        DeleteDC(memory);
     }
-    RECT frame;
-    GetClientRect(GetDlgItem(dialog, IDC_BANNER_FRAME), &frame);
-    HBITMAP banner = static_cast<HBITMAP>(state.bannerBitmap);
-    BITMAP picture;
-    bool painted = GetObjectA(banner, sizeof picture, &picture) != 0 &&
-                   SelectObject(memory, banner) != nullptr &&
-                   MapWindowPoints(GetDlgItem(dialog, IDC_BANNER_FRAME), dialog,
-                                   reinterpret_cast<POINT*>(&frame), 2) != 0 &&
-                   drawBanner(target, frame, memory, picture);
-    const DWORD code = painted ? 0 : GetLastError();
-    DeleteDC(memory);
     EndPaint(dialog, &paintInfo);
     if (!painted) failDialog(dialog, code);
 }
