@@ -37,8 +37,9 @@ void initCommonControls() {
         reinterpret_cast<void*>(GetProcAddress(library, "InitCommonControlsEx")));
     if (init == nullptr) return;
     INITCOMMONCONTROLSEX controls;
-    controls.dwSize = sizeof controls;   // 8
-    controls.dwICC = ICC_WIN95_CLASSES;  // 0xFF, the progress bar among them
+    static_assert(sizeof controls == 8 && ICC_WIN95_CLASSES == 0xFF, "the Windows 95 classes");
+    controls.dwSize = sizeof controls;
+    controls.dwICC = ICC_WIN95_CLASSES;  // the progress bar among them
     init(&controls);
 }
 

@@ -15,6 +15,12 @@
 #include "core/Version.h"
 #include "ui/ConfirmationDialog.h"
 
+// The rules spell the message-box numbers out; they must stay the system's.
+static_assert(promptStyleQuestion == (MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2), "Yes/No, No first");
+static_assert(promptStyleNotice == MB_OK, "OK, no icon");
+static_assert(answerYes == IDYES, "only Yes is consent");
+static_assert((KEY_READ | KEY_WOW64_32KEY) == 0x20219, "read access to the 32-bit view");
+
 namespace {
 
 // The probe of one product code ends the stage, or lets the next code be probed.

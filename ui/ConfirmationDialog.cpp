@@ -12,6 +12,16 @@
 #include "res/ResourceIds.h"
 #include "ui/ConfirmationRules.h"
 
+// The numbers the dialog has always had, spelt the system's way.
+static_assert(CONFIRMATION_DIALOG_STYLE ==
+                  (WS_POPUP | WS_CAPTION | DS_MODALFRAME | DS_SETFONT | DS_FIXEDSYS),
+              "popup, caption, modal frame and the shell font; no system menu");
+static_assert((CFM_SIZE | CFM_COLOR | CFM_BOLD) == 0xC0000001, "size, colour and bold only");
+static_assert(sizeof(CHARFORMATA) == 60, "the narrow character format");
+static_assert(bannerBitmapResource == IDB_BANNER, "the banner is the bitmap resource");
+static_assert(confirmationCancel == IDCANCEL && confirmationNotCreated == -1,
+              "Cancel ends the dialog with its own id; -1 is DialogBoxParamA's failure");
+
 namespace {
 
 SetupState* stateOf(HWND dialog) {
