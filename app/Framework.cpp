@@ -6,8 +6,6 @@
 
 namespace {
 
-HINSTANCE instanceHandle = nullptr;
-
 // Loaded at run time so that the exe imports only DLLs that Windows always takes
 // from System32.
 using SetDefaultDllDirectoriesFn = BOOL(WINAPI*)(DWORD);
@@ -28,8 +26,7 @@ HMODULE loadSystemLibrary(const char* fileName) {
     char path[MAX_PATH + 1];
     UINT length = GetSystemDirectoryA(path, MAX_PATH);
     if (length == 0 || length >= MAX_PATH) return nullptr;
-    appendBounded(path, sizeof path, "\\");
-    appendBounded(path, sizeof path, fileName);
+    if (!appendText(path, sizeof path, "\\", fileName)) return nullptr;
     return LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
@@ -40,31 +37,10 @@ void initCommonControls() {
         reinterpret_cast<void*>(GetProcAddress(library, "InitCommonControlsEx")));
     if (init == nullptr) return;
     INITCOMMONCONTROLSEX controls;
-    controls.dwSize = sizeof controls;   // 8
-    controls.dwICC = ICC_WIN95_CLASSES;  // 0xFF, the progress bar among them
+    static_assert(sizeof controls == 8 && ICC_WIN95_CLASSES == 0xFF, "the Windows 95 classes");
+    controls.dwSize = sizeof controls;
+    controls.dwICC = ICC_WIN95_CLASSES;  // the progress bar among them
     init(&controls);
 }
 
 void initRichEdit() { loadSystemLibrary("riched20.dll"); }
-
-HINSTANCE appInstance() { return instanceHandle; }
-
-void setAppInstance(HINSTANCE instance) { instanceHandle = instance; }
-
-void centerWindowOnScreen(HWND window) {
-    RECT windowRect;
-    RECT area;
-    if (!GetWindowRect(window, &windowRect)) return;
-    if (!SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0)) {
-        area.left = area.top = 0;
-        area.right = GetSystemMetrics(SM_CXSCREEN);
-        area.bottom = GetSystemMetrics(SM_CYSCREEN);
-    }
-    int width = windowRect.right - windowRect.left;
-    int height = windowRect.bottom - windowRect.top;
-    int x = area.left + ((area.right - area.left) - width) / 2;
-    int y = area.top + ((area.bottom - area.top) - height) / 2;
-    if (x < area.left) x = area.left;
-    if (y < area.top) y = area.top;
-    SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-}

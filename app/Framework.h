@@ -1,5 +1,6 @@
-// The little of an application framework that the launcher needs: its module
-// handle, the system libraries its dialogs need, and centring a window.
+// What only the application sets up before its stages run: the DLL search and
+// the system libraries its dialogs need. The module handle and window placement
+// that the stages use live in core/Module.h and core/Window.h.
 #pragma once
 #include <windows.h>
 
@@ -15,10 +16,3 @@ void initCommonControls();
 
 // Loads the rich-edit library so that "RichEdit20A" controls can be created.
 void initRichEdit();
-
-// The module of the running program: for its path, dialog templates and bitmaps.
-HINSTANCE appInstance();
-void setAppInstance(HINSTANCE instance);
-
-// Centres a window on the screen's work area (the launcher's windows have no owner).
-void centerWindowOnScreen(HWND window);

@@ -7,9 +7,10 @@
 #include "app/Framework.h"
 #include "app/StageChain.h"
 #include "checks/ProductDetection.h"
+#include "core/Pacing.h"
 #include "core/SetupState.h"
 #include "core/SystemError.h"
-#include "core/Texts.h"
+#include "core/UserTexts.h"
 #include "run/LaunchInstaller.h"
 #include "run/MaintenanceRun.h"
 

@@ -6,6 +6,7 @@
 #include "app/Framework.h"
 #include "app/SetupApp.h"
 #include "app/SingleInstance.h"
+#include "core/Module.h"
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     restrictDllSearch();

@@ -3,8 +3,9 @@
 #include <cstdio>
 #include <cstring>
 
+#include "core/FixedNames.h"
 #include "core/Text.h"
-#include "core/Texts.h"
+#include "core/UserTexts.h"
 #include "core/Version.h"
 
 InstalledRelation relateInstalledVersion(const char* installedVersionText, const char* builtInVersion) {
@@ -53,10 +54,6 @@ bool registryTextIsWhole(const char* buffer, size_t capacity, size_t bytesRead) 
 }
 
 bool composeUninstallKeyPath(char* destination, size_t capacity, const char* productCode) {
-    if (capacity == 0) return false;
-    copyBounded(destination, uninstallKeyParent, capacity);
-    appendBounded(destination, capacity, "{");
-    appendBounded(destination, capacity, productCode);
-    appendBounded(destination, capacity, "}");
-    return std::strlen(uninstallKeyParent) + std::strlen(productCode) + 2 < capacity;
+    return composeText(destination, capacity, uninstallKeyParent, "{", productCode) &&
+           appendText(destination, capacity, "}");
 }

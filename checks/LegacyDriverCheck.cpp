@@ -3,8 +3,9 @@
 #include <windows.h>
 
 #include "checks/OsCheck.h"
+#include "core/FixedNames.h"
 #include "core/SystemError.h"
-#include "core/Texts.h"
+#include "core/UserTexts.h"
 
 int32_t legacyDriverCheck(int32_t& goOn) {
     goOn = 1;

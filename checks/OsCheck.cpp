@@ -5,12 +5,13 @@
 #include <cstring>
 
 #include "core/SystemError.h"
-#include "core/Texts.h"
+#include "core/UserTexts.h"
 
 bool probeOsRow(const SupportedOsRow& row) {
     OSVERSIONINFOEXA wanted;
     std::memset(&wanted, 0, sizeof wanted);
-    wanted.dwOSVersionInfoSize = sizeof wanted;  // 156
+    static_assert(sizeof wanted == 156, "the narrow extended version record");
+    wanted.dwOSVersionInfoSize = sizeof wanted;
     wanted.dwMajorVersion = row.major;
     wanted.dwMinorVersion = row.minor;
     wanted.wServicePackMajor = row.servicePackMajor;
@@ -25,10 +26,13 @@ bool probeOsRow(const SupportedOsRow& row) {
     conditions = VerSetConditionMask(conditions, VER_SERVICEPACKMINOR, VER_GREATER_EQUAL);
     conditions = VerSetConditionMask(conditions, VER_PRODUCT_TYPE, VER_EQUAL);
 
-    const DWORD fields = VER_MINORVERSION | VER_MAJORVERSION | VER_SERVICEPACKMINOR |
-                         VER_SERVICEPACKMAJOR | VER_PRODUCT_TYPE;  // 0xB3
+    constexpr DWORD fields = VER_MINORVERSION | VER_MAJORVERSION | VER_SERVICEPACKMINOR |
+                             VER_SERVICEPACKMAJOR | VER_PRODUCT_TYPE;
+    static_assert(fields == 0xB3, "the fields compared");
     return VerifyVersionInfoA(&wanted, fields, conditions) != FALSE;
 }
+
+static_assert(osProductWorkstation == VER_NT_WORKSTATION, "the rows name workstations");
 
 bool isSupportedOs() {
     for (const SupportedOsRow& row : supportedOsTable)

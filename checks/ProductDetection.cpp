@@ -2,19 +2,24 @@
 
 #include <windows.h>
 
-#include <cstring>
-
-#include "app/Framework.h"
 #include "checks/DetectionRules.h"
 #include "checks/LegacyDriverCheck.h"
 #include "checks/OsCheck.h"
+#include "core/FixedNames.h"
+#include "core/Module.h"
 #include "core/SetupState.h"
 #include "core/SystemError.h"
 #include "core/SystemText.h"
 #include "core/Text.h"
-#include "core/Texts.h"
+#include "core/UserTexts.h"
 #include "core/Version.h"
 #include "ui/ConfirmationDialog.h"
+
+// The rules spell the message-box numbers out; they must stay the system's.
+static_assert(promptStyleQuestion == (MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2), "Yes/No, No first");
+static_assert(promptStyleNotice == MB_OK, "OK, no icon");
+static_assert(answerYes == IDYES, "only Yes is consent");
+static_assert((KEY_READ | KEY_WOW64_32KEY) == 0x20219, "read access to the 32-bit view");
 
 namespace {
 
@@ -84,11 +89,9 @@ int32_t findOwnDirectory(SetupState& state) {
 int32_t readSetupIni(const SetupState& state, char* productGuid, char* product) {
     productGuid[0] = '\0';
     product[0] = '\0';
-    if (std::strlen(state.setupDirectory) + std::strlen(setupIniName) >= textCapacity)
-        return reportSystemError(ERROR_FILENAME_EXCED_RANGE);
     char iniPath[textCapacity];
-    copyBounded(iniPath, state.setupDirectory, sizeof iniPath);
-    appendBounded(iniPath, sizeof iniPath, setupIniName);
+    if (!composeText(iniPath, sizeof iniPath, state.setupDirectory, setupIniName))
+        return reportSystemError(ERROR_FILENAME_EXCED_RANGE);
     readIniString(iniPath, iniSection, iniKeyProductGuid, nullptr, productGuid, textCapacity);
     readIniString(iniPath, iniSection, iniKeyProduct, nullptr, product, textCapacity);
     return 0;

@@ -4,7 +4,7 @@
 
 #include <cstdio>
 
-#include "core/Texts.h"
+#include "core/UserTexts.h"
 
 namespace {
 

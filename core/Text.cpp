@@ -69,3 +69,24 @@ size_t boundedLength(const char* text, size_t capacity) {
     while (length < capacity && text[length] != '\0') ++length;
     return length;
 }
+
+bool appendText(char* destination, size_t capacity, const char* first, const char* second,
+                const char* third) {
+    if (capacity == 0) return false;
+    size_t wanted = boundedLength(destination, capacity);
+    const char* const parts[] = {first, second, third};
+    for (const char* part : parts) {
+        size_t partLength = 0;
+        while (part[partLength] != '\0') ++partLength;
+        wanted += partLength;
+        appendBounded(destination, capacity, part);
+    }
+    return wanted < capacity;
+}
+
+bool composeText(char* destination, size_t capacity, const char* first, const char* second,
+                 const char* third) {
+    if (capacity == 0) return false;
+    destination[0] = '\0';
+    return appendText(destination, capacity, first, second, third);
+}

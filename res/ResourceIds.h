@@ -12,3 +12,9 @@
 // Confirmation dialog controls.
 #define IDC_BANNER_FRAME 1002
 #define IDC_CONFIRMATION_TEXT 1003
+
+// Dialog styles as one number each, so that the resource compiler adds nothing
+// to them; the dialogs' code checks them against the windows.h names.
+#define CONFIRMATION_DIALOG_STYLE 0x80C000C8
+#define PROGRESS_DIALOG_STYLE 0x90C800C8
+#define PROGRESS_DIALOG_EXSTYLE 0x00040000

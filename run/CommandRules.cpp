@@ -1,6 +1,6 @@
 #include "run/CommandRules.h"
 
-#include "core/Texts.h"
+#include "core/FixedNames.h"
 
 namespace {
 
@@ -44,27 +44,6 @@ bool directoryOf(char* destination, size_t capacity, const char* path, LeadByteT
     for (size_t i = 0; i < length; ++i) destination[i] = path[i];
     destination[length] = '\0';
     return true;
-}
-
-bool appendText(char* destination, size_t capacity, const char* first, const char* second,
-                const char* third) {
-    if (capacity == 0) return false;
-    size_t wanted = boundedLength(destination, capacity);
-    const char* const parts[] = {first, second, third};
-    for (const char* part : parts) {
-        size_t partLength = 0;
-        while (part[partLength] != '\0') ++partLength;
-        wanted += partLength;
-        appendBounded(destination, capacity, part);
-    }
-    return wanted < capacity;
-}
-
-bool composeText(char* destination, size_t capacity, const char* first, const char* second,
-                 const char* third) {
-    if (capacity == 0) return false;
-    destination[0] = '\0';
-    return appendText(destination, capacity, first, second, third);
 }
 
 bool appendSilentSwitches(char* arguments, size_t capacity, const char* responseFile) {

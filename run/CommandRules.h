@@ -34,14 +34,6 @@ bool isFullyQualifiedPath(const char* path);
 // when the path has no backslash.
 bool directoryOf(char* destination, size_t capacity, const char* path, LeadByteTest isLeadByte);
 
-// destination = first + second + third, or appended to what destination holds.
-// False when the text did not fit whole: a cut path names another file, so the
-// caller must not use it.
-bool composeText(char* destination, size_t capacity, const char* first, const char* second = "",
-                 const char* third = "");
-bool appendText(char* destination, size_t capacity, const char* first, const char* second = "",
-                const char* third = "");
-
 // Appends the silent switches and the quoted response file to the argument
 // text: `<arguments> /s /SMS /f1"<responseFile>"`. False when it does not fit.
 bool appendSilentSwitches(char* arguments, size_t capacity, const char* responseFile);

@@ -4,20 +4,18 @@
 
 #include <cstring>
 
+#include "core/FixedNames.h"
 #include "core/SetupState.h"
 #include "core/SystemError.h"
 #include "core/Text.h"
-#include "core/Texts.h"
 
 int32_t launchInstaller(SetupState& state) {
     if (state.stopSetup) return 0;
     if (state.uninstallOnly) return 0;
 
     char installerPath[textCapacity];
-    copyBounded(installerPath, state.setupDirectory, sizeof installerPath);
-    appendBounded(installerPath, sizeof installerPath, installerName);
     // A cut path names some other file, or a folder's prefix: never start that.
-    if (std::strlen(state.setupDirectory) + std::strlen(installerName) >= sizeof installerPath)
+    if (!composeText(installerPath, sizeof installerPath, state.setupDirectory, installerName))
         return reportSystemError(ERROR_FILENAME_EXCED_RANGE);
 
     STARTUPINFOA startup;

@@ -4,10 +4,12 @@
 
 #include <cstring>
 
+#include "core/FixedNames.h"
+#include "core/Pacing.h"
 #include "core/SetupState.h"
 #include "core/SystemError.h"
 #include "core/SystemText.h"
-#include "core/Texts.h"
+#include "core/UserTexts.h"
 #include "core/Version.h"
 #include "run/CommandRules.h"
 #include "run/ProgramStart.h"
@@ -60,14 +62,12 @@ void makeDeletable(const char* path, DWORD attributes) {
 
 DWORD removeStagingEntry(const char* path, DWORD attributes);
 
-// Removes everything inside the directory; 0 or the code of the first entry that
-// could not be removed (the rest is then left as it is).
-DWORD emptyDirectory(const char* directory) {
-    char pattern[textCapacity];
-    if (!composeText(pattern, sizeof pattern, directory, "\\", "*.*")) return ERROR_FILENAME_EXCED_RANGE;
-    WIN32_FIND_DATAA entry;
-    HANDLE search = FindFirstFileA(pattern, &entry);
-    if (search == INVALID_HANDLE_VALUE) return lastErrorOr(ERROR_GEN_FAILURE);
+// Each listing below is opened by its operation, walked by a helper that
+// returns a status, and closed on the one path back.
+
+// Removes the listed entries; 0 or the code of the first one that could not be
+// removed (the rest is then left as it is).
+DWORD removeListedEntries(HANDLE search, WIN32_FIND_DATAA& entry, const char* directory) {
     DWORD status = 0;
     do {
         if (isDotEntry(entry.cFileName)) continue;
@@ -82,6 +82,17 @@ DWORD emptyDirectory(const char* directory) {
         DWORD code = GetLastError();
         if (code != ERROR_NO_MORE_FILES) status = code != 0 ? code : ERROR_GEN_FAILURE;
     }
+    return status;
+}
+
+// Removes everything inside the directory.
+DWORD emptyDirectory(const char* directory) {
+    char pattern[textCapacity];
+    if (!composeText(pattern, sizeof pattern, directory, "\\", "*.*")) return ERROR_FILENAME_EXCED_RANGE;
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA(pattern, &entry);
+    if (search == INVALID_HANDLE_VALUE) return lastErrorOr(ERROR_GEN_FAILURE);
+    const DWORD status = removeListedEntries(search, entry, directory);
     FindClose(search);
     return status;
 }
@@ -136,17 +147,9 @@ StepResult makeStagingDirectory(char* staging) {
     return proceed;
 }
 
-// Every entry of the maintenance program's directory, subdirectories included
-// (their copy fails and ends the stage).
-StepResult stageMaintenanceFiles(const char* source, const char* staging) {
-    char pattern[textCapacity];
-    if (!composeText(pattern, sizeof pattern, source, "*.*")) return {false, reportCutPath()};
-    WIN32_FIND_DATAA entry;
-    HANDLE search = FindFirstFileA(pattern, &entry);
-    if (search == INVALID_HANDLE_VALUE) {
-        reportFailure(textNoMaintenanceFiles);
-        return {false, 0};
-    }
+// Copies the listed entries; 0 or the status of the first failure, reported.
+int32_t copyListedEntries(HANDLE search, WIN32_FIND_DATAA& entry, const char* source,
+                          const char* staging) {
     int32_t status = 0;
     do {
         if (isDotEntry(entry.cFileName)) continue;
@@ -166,6 +169,21 @@ StepResult stageMaintenanceFiles(const char* source, const char* staging) {
         DWORD code = GetLastError();
         if (code != ERROR_NO_MORE_FILES) status = reportCode(code);
     }
+    return status;
+}
+
+// Every entry of the maintenance program's directory, subdirectories included
+// (their copy fails and ends the stage).
+StepResult stageMaintenanceFiles(const char* source, const char* staging) {
+    char pattern[textCapacity];
+    if (!composeText(pattern, sizeof pattern, source, "*.*")) return {false, reportCutPath()};
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA(pattern, &entry);
+    if (search == INVALID_HANDLE_VALUE) {
+        reportFailure(textNoMaintenanceFiles);
+        return {false, 0};
+    }
+    const int32_t status = copyListedEntries(search, entry, source, staging);
     FindClose(search);
     return {status == 0, status};
 }
@@ -221,7 +239,24 @@ int32_t runAndWatch(SetupState& state, char* arguments) {
     return result;
 }
 
-// Deletion troubles are shown and passed over; only a broken listing ends it.
+// Deletes the listed files. Deletion troubles are shown and passed over; only a
+// broken listing ends it: 0, or that listing's code, reported once it is closed.
+DWORD deleteListedFiles(HANDLE search, WIN32_FIND_DATAA& entry, const char* staging) {
+    do {
+        if (isDotEntry(entry.cFileName)) continue;
+        char path[textCapacity];
+        if (!composeText(path, sizeof path, staging, "\\", entry.cFileName)) {
+            reportCutPath();
+            continue;
+        }
+        makeDeletable(path, entry.dwFileAttributes);
+        if (!DeleteFileA(path)) reportLastError();
+    } while (FindNextFileA(search, &entry));
+    const DWORD code = GetLastError();
+    if (code == ERROR_NO_MORE_FILES) return 0;
+    return code != 0 ? code : ERROR_GEN_FAILURE;
+}
+
 int32_t cleanUpStaging(const char* staging) {
     Sleep(cleanupPauseMs);
     char pattern[textCapacity];
@@ -231,19 +266,9 @@ int32_t cleanUpStaging(const char* staging) {
     if (search == INVALID_HANDLE_VALUE) {
         reportFailure(textNoStagedFiles);
     } else {
-        do {
-            if (isDotEntry(entry.cFileName)) continue;
-            char path[textCapacity];
-            if (!composeText(path, sizeof path, staging, "\\", entry.cFileName)) {
-                reportCutPath();
-                continue;
-            }
-            makeDeletable(path, entry.dwFileAttributes);
-            if (!DeleteFileA(path)) reportLastError();
-        } while (FindNextFileA(search, &entry));
-        DWORD code = GetLastError();
+        const DWORD code = deleteListedFiles(search, entry, staging);
         FindClose(search);
-        if (code != ERROR_NO_MORE_FILES) return reportCode(code);
+        if (code != 0) return reportCode(code);
     }
     if (!RemoveDirectoryA(staging)) reportLastError();
     return 0;

@@ -44,6 +44,31 @@ bool resume(HANDLE thread) {
     return run(thread) != static_cast<DWORD>(-1);
 }
 
+// Starts the program, suspended until it is in the job when there is one (a job
+// it cannot join is closed and dropped). 0, or the failure's code; the caller
+// closes whatever process holds then.
+DWORD startInJob(const char* program, char* commandLine, HANDLE& job, PROCESS_INFORMATION& process) {
+    STARTUPINFOA startup;
+    std::memset(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    // Suspended until it is in the job: a copy it started at once would escape.
+    DWORD flags = NORMAL_PRIORITY_CLASS | (job != nullptr ? CREATE_SUSPENDED : 0);
+    if (!CreateProcessA(program, commandLine, nullptr, nullptr, FALSE, flags, nullptr, nullptr, &startup,
+                        &process)) {
+        const DWORD code = lastErrorOr(ERROR_GEN_FAILURE);
+        std::memset(&process, 0, sizeof process);  // nothing of a failed start is ours to close
+        return code;
+    }
+    if (job == nullptr) return 0;
+    if (!joinJob(job, process.hProcess)) closeIfOpen(job);
+    if (resume(process.hThread)) return 0;
+    DWORD code = lastErrorOr(ERROR_GEN_FAILURE);
+    // It has not run a single instruction: ended here, it leaves nothing
+    // behind, where left suspended it would linger unseen for good.
+    TerminateProcess(process.hProcess, code);
+    return code;
+}
+
 }  // namespace
 
 void setProgramStartCalls(const ProgramStartCalls* calls) {
@@ -53,31 +78,14 @@ void setProgramStartCalls(const ProgramStartCalls* calls) {
 DWORD startProgram(const char* program, char* commandLine, bool wholeRun, StartedProgram& started) {
     std::memset(&started, 0, sizeof started);
     HANDLE job = wholeRun ? createWatchJob() : nullptr;
-    STARTUPINFOA startup;
-    std::memset(&startup, 0, sizeof startup);
-    startup.cb = sizeof startup;
     PROCESS_INFORMATION process;
     std::memset(&process, 0, sizeof process);
-    // Suspended until it is in the job: a copy it started at once would escape.
-    DWORD flags = NORMAL_PRIORITY_CLASS | (job != nullptr ? CREATE_SUSPENDED : 0);
-    if (!CreateProcessA(program, commandLine, nullptr, nullptr, FALSE, flags, nullptr, nullptr, &startup,
-                        &process)) {
-        DWORD code = lastErrorOr(ERROR_GEN_FAILURE);
+    const DWORD code = startInJob(program, commandLine, job, process);
+    if (code != 0) {
+        closeIfOpen(process.hProcess);
+        closeIfOpen(process.hThread);
         closeIfOpen(job);
         return code;
-    }
-    if (job != nullptr) {
-        if (!joinJob(job, process.hProcess)) closeIfOpen(job);
-        if (!resume(process.hThread)) {
-            DWORD code = lastErrorOr(ERROR_GEN_FAILURE);
-            // It has not run a single instruction: ended here, it leaves nothing
-            // behind, where left suspended it would linger unseen for good.
-            TerminateProcess(process.hProcess, code);
-            closeIfOpen(job);
-            CloseHandle(process.hProcess);
-            CloseHandle(process.hThread);
-            return code;
-        }
     }
     started.process = process.hProcess;
     started.thread = process.hThread;

@@ -4,12 +4,23 @@
 
 #include <cstring>
 
-#include "app/Framework.h"
+#include "core/Module.h"
 #include "core/SetupState.h"
 #include "core/SystemError.h"
 #include "core/Version.h"
+#include "core/Window.h"
 #include "res/ResourceIds.h"
 #include "ui/ConfirmationRules.h"
+
+// The numbers the dialog has always had, spelt the system's way.
+static_assert(CONFIRMATION_DIALOG_STYLE ==
+                  (WS_POPUP | WS_CAPTION | DS_MODALFRAME | DS_SETFONT | DS_FIXEDSYS),
+              "popup, caption, modal frame and the shell font; no system menu");
+static_assert((CFM_SIZE | CFM_COLOR | CFM_BOLD) == 0xC0000001, "size, colour and bold only");
+static_assert(sizeof(CHARFORMATA) == 60, "the narrow character format");
+static_assert(bannerBitmapResource == IDB_BANNER, "the banner is the bitmap resource");
+static_assert(confirmationCancel == IDCANCEL && confirmationNotCreated == -1,
+              "Cancel ends the dialog with its own id; -1 is DialogBoxParamA's failure");
 
 namespace {
 
@@ -95,31 +106,46 @@ bool drawBanner(HDC target, const RECT& frame, HDC memory, const BITMAP& picture
                       picture.bmHeight, SRCCOPY) != FALSE;
 }
 
+// Copies the banner through the memory DC into the frame's area. The banner
+// stays the dialog's: the DC's own bitmap is selected back before the DC goes.
+// False with the failure's code when it could not be painted.
+bool paintBanner(HWND dialog, HDC target, HDC memory, DWORD& code) {
+    RECT frame;
+    GetClientRect(GetDlgItem(dialog, IDC_BANNER_FRAME), &frame);
+    HBITMAP banner = static_cast<HBITMAP>(stateOf(dialog)->bannerBitmap);
+    BITMAP picture;
+    if (GetObjectA(banner, sizeof picture, &picture) == 0) {
+        code = GetLastError();
+        return false;
+    }
+    HGDIOBJ previous = SelectObject(memory, banner);
+    if (previous == nullptr) {
+        code = GetLastError();
+        return false;
+    }
+    const bool drawn = MapWindowPoints(GetDlgItem(dialog, IDC_BANNER_FRAME), dialog,
+                                       reinterpret_cast<POINT*>(&frame), 2) != 0 &&
+                       drawBanner(target, frame, memory, picture);
+    code = drawn ? 0 : GetLastError();
+    SelectObject(memory, previous);
+    return drawn;
+}
+
 // Paints the banner into the client area of the frame control.
 void paint(HWND dialog) {
-    SetupState& state = *stateOf(dialog);
     PAINTSTRUCT paintInfo;
     HDC target = BeginPaint(dialog, &paintInfo);
     // GDI calls may fail without a code of their own: never show a stale one.
     SetLastError(0);
+    DWORD code = 0;
     HDC memory = CreateCompatibleDC(target);
+    bool painted = false;
     if (memory == nullptr) {
-        const DWORD code = GetLastError();
-        EndPaint(dialog, &paintInfo);
-        failDialog(dialog, code);
-        return;
+        code = GetLastError();
+    } else {
+        painted = paintBanner(dialog, target, memory, code);
+        DeleteDC(memory);
     }
-    RECT frame;
-    GetClientRect(GetDlgItem(dialog, IDC_BANNER_FRAME), &frame);
-    HBITMAP banner = static_cast<HBITMAP>(state.bannerBitmap);
-    BITMAP picture;
-    bool painted = GetObjectA(banner, sizeof picture, &picture) != 0 &&
-                   SelectObject(memory, banner) != nullptr &&
-                   MapWindowPoints(GetDlgItem(dialog, IDC_BANNER_FRAME), dialog,
-                                   reinterpret_cast<POINT*>(&frame), 2) != 0 &&
-                   drawBanner(target, frame, memory, picture);
-    const DWORD code = painted ? 0 : GetLastError();
-    DeleteDC(memory);
     EndPaint(dialog, &paintInfo);
     if (!painted) failDialog(dialog, code);
 }

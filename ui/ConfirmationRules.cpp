@@ -3,7 +3,8 @@
 #include <cstdio>
 #include <cstring>
 
-#include "core/Texts.h"
+#include "core/FixedNames.h"
+#include "core/UserTexts.h"
 
 bool productCodeMatches(const char* productGuidText) {
     return std::strcmp(productGuidText, knownProductTable[0]) == 0;

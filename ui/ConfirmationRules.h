@@ -17,14 +17,6 @@ constexpr intptr_t confirmationCancel = 2;
 constexpr intptr_t confirmationNotCreated = -1;
 constexpr intptr_t confirmationFailedAndReported = -2;
 
-// The user's texts for a setup.ini that does not name this product.
-inline constexpr const char textProductCodeMissing[] =
-    "The setup information file setup.ini is missing beside this setup program, or it does not "
-    "name a product (ProductGUID in section Startup). Setup cannot continue.";
-inline constexpr const char textProductCodeForeign[] =
-    "The setup information file setup.ini names a product that this setup program does not "
-    "install (ProductGUID in section Startup). Setup cannot continue.";
-
 // Exact, case-sensitive, whole-text comparison with the first known product
 // code: no trimming, no braces, no case folding.
 bool productCodeMatches(const char* productGuidText);

@@ -5,11 +5,19 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/Framework.h"
+#include "core/Module.h"
+#include "core/Pacing.h"
 #include "core/SystemError.h"
 #include "core/Text.h"
-#include "core/Texts.h"
+#include "core/UserTexts.h"
+#include "core/Window.h"
 #include "res/ResourceIds.h"
+
+static_assert(PROGRESS_DIALOG_STYLE == (WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU |
+                                        DS_MODALFRAME | DS_SETFONT | DS_FIXEDSYS),
+              "visible popup with caption, system menu, modal frame and the shell font");
+static_assert(PROGRESS_DIALOG_EXSTYLE == WS_EX_APPWINDOW, "on the taskbar");
+static_assert(monitorDialogTimeout == WAIT_TIMEOUT, "a dialog that ended before the program did");
 
 namespace {
 
@@ -100,29 +108,13 @@ bool runEnded(HANDLE process, HANDLE& job) {
     return WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
 }
 
-}  // namespace
-
-void setProgressDialogCalls(const ProgressDialogCalls* calls) {
-    testCalls = calls != nullptr ? *calls : ProgressDialogCalls{};
-}
-
-int32_t monitorProcess(HANDLE process, HANDLE job, const char* productName) {
+// Shows the dialog on its own thread and steps its bar until the program's run
+// and the dialog have both ended. The caller owns the done event.
+int32_t watchUnderDialog(ProgressDialogContext& context, HANDLE job) {
     bool processEnded = false;
     bool endRequested = false;
-    ProgressDialogContext context;
-    std::memset(&context, 0, sizeof context);
-    context.processHandle = process;
-    copyBounded(context.productName, productName, sizeof context.productName);
-
-    // Without the event the end of the dialog could never be seen.
-    context.doneEvent = createDoneEvent();
-    if (context.doneEvent == nullptr) return reportCode(GetLastError());
     HANDLE thread = startDialogThread(context);
-    if (thread == nullptr) {
-        DWORD code = GetLastError();
-        CloseHandle(context.doneEvent);
-        return reportCode(code);
-    }
+    if (thread == nullptr) return reportCode(GetLastError());
     // Only the event tells when the dialog is over; the thread handle is not needed.
     CloseHandle(thread);
 
@@ -142,12 +134,31 @@ int32_t monitorProcess(HANDLE process, HANDLE job, const char* productName) {
         runUpBar(context);
         endRequested = requestEnd(context);
     }
-    CloseHandle(context.doneEvent);
 
     // The event orders the dialog thread's write of cancelled before this read.
     if (context.cancelled != 0) return -1;
     if (!processEnded) return reportSystemError(monitorDialogTimeout);
     return 0;
+}
+
+}  // namespace
+
+void setProgressDialogCalls(const ProgressDialogCalls* calls) {
+    testCalls = calls != nullptr ? *calls : ProgressDialogCalls{};
+}
+
+int32_t monitorProcess(HANDLE process, HANDLE job, const char* productName) {
+    ProgressDialogContext context;
+    std::memset(&context, 0, sizeof context);
+    context.processHandle = process;
+    copyBounded(context.productName, productName, sizeof context.productName);
+
+    // Without the event the end of the dialog could never be seen.
+    context.doneEvent = createDoneEvent();
+    if (context.doneEvent == nullptr) return reportCode(GetLastError());
+    const int32_t status = watchUnderDialog(context, job);
+    CloseHandle(context.doneEvent);
+    return status;
 }
 
 DWORD WINAPI progressDialogThread(void* parameter) {

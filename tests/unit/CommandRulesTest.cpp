@@ -159,19 +159,6 @@ TEST(DirectoryOf, CutsAfterTheLastRealBackslash) {
     }
 }
 
-TEST(ComposeText, RefusesAnyCut) {
-    auto text = field("");
-    const std::string head(250, 'h');
-    EXPECT_TRUE(composeText(text.get(), width, head.c_str(), "\\", "123456789"));  // 260 bytes
-    EXPECT_EQ(std::strlen(text.get()), 260u);
-    EXPECT_FALSE(composeText(text.get(), width, head.c_str(), "\\", "1234567890"));
-    EXPECT_EQ(text[width - 1], '\0');
-    EXPECT_TRUE(composeText(text.get(), width, "C:\\T\\", "{X}"));
-    EXPECT_STREQ(text.get(), "C:\\T\\{X}");
-    EXPECT_TRUE(appendText(text.get(), width, head.c_str()));  // 8 + 250 bytes
-    EXPECT_FALSE(appendText(text.get(), width, "abc"));        // 261 would not fit
-}
-
 TEST(AppendSilentSwitches, BuildsTheUpgradeCommandLine) {
     auto arguments = field("-runfromtemp -l0x0409");
     ASSERT_TRUE(appendSilentSwitches(arguments.get(), width, "C:\\T\\{X}\\v1uninst100.iss"));

@@ -3,6 +3,7 @@
 #include <cstring>
 #include <string>
 
+#include "core/UserTexts.h"
 #include "ui/ConfirmationRules.h"
 
 TEST(ConfirmationRules, OnlyTheExactProductCodeMatches) {

@@ -70,6 +70,19 @@ TEST(AppendBounded, CutsAnUnterminatedDestinationAtItsCapacity) {
     EXPECT_EQ(std::string(destination.get()), "qqqqqqq");
 }
 
+TEST(ComposeText, RefusesAnyCut) {
+    auto text = exactBuffer(261, '\0');
+    const std::string head(250, 'h');
+    EXPECT_TRUE(composeText(text.get(), 261, head.c_str(), "\\", "123456789"));  // 260 bytes
+    EXPECT_EQ(std::strlen(text.get()), 260u);
+    EXPECT_FALSE(composeText(text.get(), 261, head.c_str(), "\\", "1234567890"));
+    EXPECT_EQ(text[260], '\0');
+    EXPECT_TRUE(composeText(text.get(), 261, "C:\\T\\", "{X}"));
+    EXPECT_STREQ(text.get(), "C:\\T\\{X}");
+    EXPECT_TRUE(appendText(text.get(), 261, head.c_str()));  // 8 + 250 bytes
+    EXPECT_FALSE(appendText(text.get(), 261, "abc"));        // 261 would not fit
+}
+
 TEST(TrimLeadingSpaces, RemovesOnlyLeadingSpaces) {
     struct Row { const char* in; const char* out; } rows[] = {
         {"   -x", "-x"}, {"\t -x", "\t -x"}, {"    ", ""}, {"x  ", "x  "}, {"", ""}, {" a b", "a b"},

@@ -11,8 +11,9 @@
 
 #include "MessageRecorder.h"
 #include "SeamGuards.h"
-#include "app/Framework.h"
+#include "core/Module.h"
 #include "core/SetupState.h"
+#include "core/UserTexts.h"
 #include "res/ResourceIds.h"
 #include "ui/ConfirmationDialog.h"
 #include "ui/ConfirmationRules.h"

@@ -15,6 +15,7 @@
 #include "checks/ProductDetection.h"
 #include "core/SetupState.h"
 #include "core/Text.h"
+#include "core/UserTexts.h"
 #include "run/CommandRules.h"
 #include "ui/ConfirmationRules.h"
 

@@ -14,11 +14,11 @@
 
 #include "MessageRecorder.h"
 #include "TestFiles.h"
-#include "app/Framework.h"
 #include "app/StageChain.h"
+#include "core/FixedNames.h"
+#include "core/Module.h"
 #include "core/SetupState.h"
 #include "core/SystemError.h"
-#include "core/Texts.h"
 #include "run/LaunchInstaller.h"
 #include "run/MaintenanceRun.h"
 #include "ui/ProgressDialog.h"

@@ -13,9 +13,10 @@
 
 #include "MessageRecorder.h"
 #include "TestFiles.h"
+#include "core/FixedNames.h"
 #include "core/SetupState.h"
 #include "core/SystemError.h"
-#include "core/Texts.h"
+#include "core/UserTexts.h"
 #include "run/MaintenanceRun.h"
 
 namespace {

@@ -13,8 +13,8 @@
 #include "MessageRecorder.h"
 #include "Seams.h"
 #include "TestFiles.h"
+#include "core/FixedNames.h"
 #include "core/SetupState.h"
-#include "core/Texts.h"
 #include "run/MaintenanceRun.h"
 
 namespace {

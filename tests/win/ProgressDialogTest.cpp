@@ -13,7 +13,6 @@
 #include "MessageRecorder.h"
 #include "Seams.h"
 #include "TestFiles.h"
-#include "app/Framework.h"
 #include "core/SystemError.h"
 #include "res/ResourceIds.h"
 #include "ui/ProgressDialog.h"

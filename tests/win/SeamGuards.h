@@ -4,8 +4,8 @@
 #pragma once
 #include <windows.h>
 
-#include "app/Framework.h"
 #include "app/SetupApp.h"
+#include "core/Module.h"
 
 // The module whose path, templates and bitmaps the stages use.
 class AppInstanceGuard {

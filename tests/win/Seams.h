@@ -6,7 +6,7 @@
 
 #include <string>
 
-#include "app/Framework.h"
+#include "core/Module.h"
 #include "run/ProgramStart.h"
 #include "ui/ProgressDialog.h"
 

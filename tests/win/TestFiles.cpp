@@ -5,8 +5,8 @@
 #include <fstream>
 
 #include "MessageRecorder.h"
+#include "core/FixedNames.h"
 #include "core/SystemError.h"
-#include "core/Texts.h"
 
 std::string moduleDirectory() {
     char path[MAX_PATH] = {};

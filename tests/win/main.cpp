@@ -5,6 +5,7 @@
 #include <float.h>
 
 #include "app/Framework.h"
+#include "core/Module.h"
 
 int main(int argc, char** argv) {
     _controlfp(_PC_53, _MCW_PC);

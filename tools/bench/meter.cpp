@@ -20,6 +20,7 @@
 #include <cstring>
 
 #include "app/Framework.h"
+#include "core/Module.h"
 #include "core/SetupState.h"
 #include "core/Text.h"
 #include "run/MaintenanceRun.h"

@@ -1,0 +1,61 @@
+// What the user reads: message-box captions, messages, prompts and the texts of
+// the dialogs. Inline, so that a text has one address in the whole program: a
+// rule that answers with one of them can be checked by which one it gave.
+#pragma once
+
+// ---- Message-box captions.
+inline constexpr const char captionError[] = "Error";
+inline constexpr const char captionSetup[] = "Setup";
+
+// ---- Start-up.
+inline constexpr const char textAllocationFailed[] = "Error allocating memory.";
+
+// ---- setup.ini that does not name this product.
+inline constexpr const char textProductCodeMissing[] =
+    "The setup information file setup.ini is missing beside this setup program, or it does not "
+    "name a product (ProductGUID in section Startup). Setup cannot continue.";
+inline constexpr const char textProductCodeForeign[] =
+    "The setup information file setup.ini names a product that this setup program does not "
+    "install (ProductGUID in section Startup). Setup cannot continue.";
+
+// ---- Detection prompts and messages.
+inline constexpr const char textDisplayNameMissing[] = "DisplayName string does not exist in registry.";
+inline constexpr const char textUninstallStringMissing[] = "Uninstall string does not exist in registry.";
+inline constexpr const char nameUnknown[] = "?";
+inline constexpr const char promptSameVersion[] =
+    "%s %.2f already exists on your system. Would you like to uninstall your software now?";
+inline constexpr const char promptOlderVersion[] =
+    "An older version of %s (%.2f) has been detected. Would you like to upgrade your software now?";
+inline constexpr const char noticeNewerVersion[] =
+    "A newer version of %s (%.2f) has been detected. You must first uninstall the existing version "
+    "of software to continue. Any databases created/updated using the existing software will not "
+    "be compatible with this version of software if you decide to downgrade.";
+
+// ---- Operating-system and legacy driver warnings (the first ends without a full stop).
+inline constexpr const char textUnsupportedOs[] =
+    "This version of software is not supported on the current operating system. This software "
+    "requires one of the following: Windows 8 (x86 or x64), Windows 7 (x86 or x64) SP1 or greater, "
+    "or Windows Vista (x86 or x64) SP2 or greater";
+inline constexpr const char textLegacyDriver[] =
+    "Cannot upgrade Sentinel driver. Please remove all Sentinel hardware keys from computer and "
+    "uninstall 'Sentinel System Driver' via Add/Remove Programs then restart installation.";
+
+// ---- Confirmation dialog.
+inline constexpr const char confirmationTemplate[] =
+    "%s v.%s is about to be installed. Your computer may restart during installation. Please save "
+    "any unsaved files before continuing. Click 'Install' to begin installation or 'Cancel' to exit.";
+
+// ---- Progress dialog.
+inline constexpr const char progressTemplate[] = "Please wait while %s configures your upgrade...";
+
+// ---- Maintenance run.
+inline constexpr const char textNoMaintenanceFiles[] =
+    "Could not find any files in InstallShield Installation Information directory.";
+inline constexpr const char textNoStagedFiles[] = "Could not find any installation files in temporary directory.";
+inline constexpr const char textIllegalVersion[] = "Illegal installed version.";
+// An uninstall command whose program is not a full path in double quotes: an
+// unquoted path could be cut at any blank, a bare name would be searched for.
+inline constexpr const char textUnusableUninstallCommand[] =
+    "The installed version's uninstall command does not name its program by a full path in "
+    "double quotes, so Setup cannot run it safely. Please uninstall the installed version via "
+    "Add/Remove Programs, then restart installation.";
