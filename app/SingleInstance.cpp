@@ -26,8 +26,8 @@ BOOL CALLBACK findVisibleWindow(HWND window, LPARAM parameter) {
 }
 
 void publishOwner() {
-    HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0,
-                                        sizeof(DWORD), instanceMappingName);
+    HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(DWORD),
+                                        instanceMappingName);
     if (mapping == nullptr) return;
     auto* owner = static_cast<DWORD*>(MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, sizeof(DWORD)));
     if (owner != nullptr) *owner = GetCurrentProcessId();

@@ -17,15 +17,18 @@ InstalledRelation relateInstalledVersion(const char* installedVersionText, const
 
 InstalledPrompt promptFor(InstalledRelation relation) {
     switch (relation) {
-    case InstalledRelation::same: return {promptSameVersion, promptStyleQuestion, true};
-    case InstalledRelation::older: return {promptOlderVersion, promptStyleQuestion, true};
-    case InstalledRelation::newer: break;
+    case InstalledRelation::same:
+        return {promptSameVersion, promptStyleQuestion, true};
+    case InstalledRelation::older:
+        return {promptOlderVersion, promptStyleQuestion, true};
+    case InstalledRelation::newer:
+        break;
     }
     return {noticeNewerVersion, promptStyleNotice, false};
 }
 
-void formatInstalledPrompt(char* destination, size_t capacity, InstalledRelation relation,
-                           const char* name, const char* installedVersionText) {
+void formatInstalledPrompt(char* destination, size_t capacity, InstalledRelation relation, const char* name,
+                           const char* installedVersionText) {
     if (capacity == 0) return;
     const InstalledPrompt prompt = promptFor(relation);
     std::snprintf(destination, capacity, prompt.format, name, versionDisplayValue(installedVersionText));

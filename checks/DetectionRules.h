@@ -19,7 +19,7 @@ constexpr int answerYes = 6;                     // IDYES: the only answer that 
 struct InstalledPrompt {
     const char* format;  // "%s" the name, "%.2f" the shown version
     unsigned style;
-    bool isQuestion;     // false: the newer-version notice, which only informs
+    bool isQuestion;  // false: the newer-version notice, which only informs
 };
 
 InstalledPrompt promptFor(InstalledRelation relation);
@@ -27,8 +27,8 @@ InstalledPrompt promptFor(InstalledRelation relation);
 // Formats the prompt into destination (capacity bytes, always terminated; longer
 // prompts are cut). The shown version is strtod of the text, not the compared
 // integer, so "1.999" compares as older yet shows as 2.00.
-void formatInstalledPrompt(char* destination, size_t capacity, InstalledRelation relation,
-                           const char* name, const char* installedVersionText);
+void formatInstalledPrompt(char* destination, size_t capacity, InstalledRelation relation, const char* name,
+                           const char* installedVersionText);
 
 // What the answer to a prompt decides. stop: the run ends with nothing done.
 struct InstalledDecision {

@@ -26,8 +26,8 @@ bool probeOsRow(const SupportedOsRow& row) {
     conditions = VerSetConditionMask(conditions, VER_SERVICEPACKMINOR, VER_GREATER_EQUAL);
     conditions = VerSetConditionMask(conditions, VER_PRODUCT_TYPE, VER_EQUAL);
 
-    constexpr DWORD fields = VER_MINORVERSION | VER_MAJORVERSION | VER_SERVICEPACKMINOR |
-                             VER_SERVICEPACKMAJOR | VER_PRODUCT_TYPE;
+    constexpr DWORD fields =
+        VER_MINORVERSION | VER_MAJORVERSION | VER_SERVICEPACKMINOR | VER_SERVICEPACKMAJOR | VER_PRODUCT_TYPE;
     static_assert(fields == 0xB3, "the fields compared");
     return VerifyVersionInfoA(&wanted, fields, conditions) != FALSE;
 }

@@ -22,7 +22,8 @@ inline constexpr const char* const knownProductTable[] = {KORVANE_PRODUCT_CODE};
 inline constexpr unsigned knownProductCount = sizeof knownProductTable / sizeof knownProductTable[0];
 
 // ---- Uninstall registry (HKEY_LOCAL_MACHINE, 32-bit view).
-inline constexpr const char uninstallKeyParent[] = "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
+inline constexpr const char uninstallKeyParent[] =
+    "SOFTWARE\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\";
 inline constexpr const char valueDisplayName[] = "DisplayName";
 inline constexpr const char valueDisplayVersion[] = "DisplayVersion";
 inline constexpr const char valueUninstallString[] = "UninstallString";

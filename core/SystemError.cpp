@@ -23,9 +23,8 @@ int showMessage(const char* text, const char* caption, unsigned style) {
 int32_t reportSystemError(uint32_t code) {
     char* message = nullptr;
     DWORD length = FormatMessageA(
-        FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
-        nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT),
-        reinterpret_cast<char*>(&message), 0, nullptr);
+        FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER, nullptr,
+        code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char*>(&message), 0, nullptr);
     if (length != 0 && message != nullptr) {
         showMessage(message, captionError, MB_OK | MB_ICONERROR);
     } else {

@@ -26,9 +26,8 @@ void copyBounded(char* destination, const char* source, size_t capacity);
 // The destination must be terminated within its capacity.
 void appendBounded(char* destination, size_t capacity, const char* source);
 
-// Composing a path or a command line: destination = first + second + third, or appended to what destination holds.
-// False when the text did not fit whole: a cut path names another file, so the
-// caller must not use it.
+// Composing a path or a command line: destination = first + second + third, or appended to what destination
+// holds. False when the text did not fit whole: a cut path names another file, so the caller must not use it.
 bool composeText(char* destination, size_t capacity, const char* first, const char* second = "",
                  const char* third = "");
 bool appendText(char* destination, size_t capacity, const char* first, const char* second = "",

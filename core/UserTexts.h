@@ -51,7 +51,8 @@ inline constexpr const char progressTemplate[] = "Please wait while %s configure
 // ---- Maintenance run.
 inline constexpr const char textNoMaintenanceFiles[] =
     "Could not find any files in InstallShield Installation Information directory.";
-inline constexpr const char textNoStagedFiles[] = "Could not find any installation files in temporary directory.";
+inline constexpr const char textNoStagedFiles[] =
+    "Could not find any installation files in temporary directory.";
 inline constexpr const char textIllegalVersion[] = "Illegal installed version.";
 // An uninstall command whose program is not a full path in double quotes: an
 // unquoted path could be cut at any blank, a bare name would be searched for.

@@ -27,8 +27,8 @@ int32_t launchInstaller(SetupState& state) {
     // current directory stays the launcher's. The handles are left to the end of
     // the process, which follows at once.
     SetLastError(0);
-    if (!CreateProcessA(installerPath, nullptr, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS,
-                        nullptr, nullptr, &startup, &process)) {
+    if (!CreateProcessA(installerPath, nullptr, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr,
+                        nullptr, &startup, &process)) {
         // A failure without a code must still end the run as a failure, and not
         // be shown as "The operation completed successfully."
         const DWORD code = GetLastError();

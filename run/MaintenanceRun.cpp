@@ -138,8 +138,7 @@ StepResult makeStagingDirectory(char* staging) {
     DWORD length = GetTempPathA(sizeof temporary, temporary);
     if (length == 0) return {false, reportLastError()};
     if (length >= sizeof temporary) return {false, reportCutPath()};
-    if (!composeText(staging, textCapacity, temporary, stagingDirectoryName))
-        return {false, reportCutPath()};
+    if (!composeText(staging, textCapacity, temporary, stagingDirectoryName)) return {false, reportCutPath()};
     // Left from an earlier run, the directory keeps its name but not its contents.
     StepResult cleared = clearStagingDirectory(staging);
     if (!cleared.goOn) return cleared;
@@ -148,8 +147,7 @@ StepResult makeStagingDirectory(char* staging) {
 }
 
 // Copies the listed entries; 0 or the status of the first failure, reported.
-int32_t copyListedEntries(HANDLE search, WIN32_FIND_DATAA& entry, const char* source,
-                          const char* staging) {
+int32_t copyListedEntries(HANDLE search, WIN32_FIND_DATAA& entry, const char* source, const char* staging) {
     int32_t status = 0;
     do {
         if (isDotEntry(entry.cFileName)) continue;
@@ -218,8 +216,7 @@ StepResult prepareUpgrade(SetupState& state, char* arguments, char* staging) {
     }
     result = stageResponseFile(state, staging, arguments);
     if (!result.goOn) return result;
-    if (!composeText(state.uninstallCommand, sizeof state.uninstallCommand, staging, "\\",
-                     installerName))
+    if (!composeText(state.uninstallCommand, sizeof state.uninstallCommand, staging, "\\", installerName))
         return {false, reportCutPath()};
     return proceed;
 }

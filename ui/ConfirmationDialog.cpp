@@ -13,8 +13,7 @@
 #include "ui/ConfirmationRules.h"
 
 // The numbers the dialog has always had, spelt the system's way.
-static_assert(CONFIRMATION_DIALOG_STYLE ==
-                  (WS_POPUP | WS_CAPTION | DS_MODALFRAME | DS_SETFONT | DS_FIXEDSYS),
+static_assert(CONFIRMATION_DIALOG_STYLE == (WS_POPUP | WS_CAPTION | DS_MODALFRAME | DS_SETFONT | DS_FIXEDSYS),
               "popup, caption, modal frame and the shell font; no system menu");
 static_assert((CFM_SIZE | CFM_COLOR | CFM_BOLD) == 0xC0000001, "size, colour and bold only");
 static_assert(sizeof(CHARFORMATA) == 60, "the narrow character format");
@@ -63,8 +62,7 @@ bool setText(HWND dialog, const char* text) {
     insertion.codepage = CP_ACP;
     SetLastError(0);
     return SendDlgItemMessageA(dialog, IDC_CONFIRMATION_TEXT, EM_SETTEXTEX,
-                               reinterpret_cast<WPARAM>(&insertion),
-                               reinterpret_cast<LPARAM>(text)) != 0;
+                               reinterpret_cast<WPARAM>(&insertion), reinterpret_cast<LPARAM>(text)) != 0;
 }
 
 void initialise(HWND dialog, LPARAM lParam) {
@@ -165,8 +163,10 @@ INT_PTR CALLBACK confirmationDialogProc(HWND dialog, UINT message, WPARAM wParam
         PostMessageA(dialog, WM_COMMAND, IDCANCEL, 0);
         return TRUE;
     case WM_COMMAND:
-        if (LOWORD(wParam) == IDOK) EndDialog(dialog, confirmationInstall);
-        else if (LOWORD(wParam) == IDCANCEL) EndDialog(dialog, confirmationCancel);
+        if (LOWORD(wParam) == IDOK)
+            EndDialog(dialog, confirmationInstall);
+        else if (LOWORD(wParam) == IDCANCEL)
+            EndDialog(dialog, confirmationCancel);
         return TRUE;
     default:
         return FALSE;
@@ -175,17 +175,16 @@ INT_PTR CALLBACK confirmationDialogProc(HWND dialog, UINT message, WPARAM wParam
 
 int32_t runConfirmationDialog(SetupState& state, int32_t& cancelled) {
     cancelled = 0;
-    const INT_PTR result =
-        DialogBoxParamA(appInstance(), MAKEINTRESOURCEA(IDD_CONFIRMATION), nullptr,
-                        confirmationDialogProc, reinterpret_cast<LPARAM>(&state));
+    const INT_PTR result = DialogBoxParamA(appInstance(), MAKEINTRESOURCEA(IDD_CONFIRMATION), nullptr,
+                                           confirmationDialogProc, reinterpret_cast<LPARAM>(&state));
     const ConfirmationOutcome outcome = mapConfirmationEnd(result);
     if (outcome.reportLastError) reportSystemError(failureCode(GetLastError()));
     cancelled = outcome.cancelled;
     return outcome.status;
 }
 
-int32_t confirmInstallation(const char* productNameText, SetupState& state,
-                            const char* productGuidText, int32_t& cancelled) {
+int32_t confirmInstallation(const char* productNameText, SetupState& state, const char* productGuidText,
+                            int32_t& cancelled) {
     cancelled = 0;
     char builtInVersion[displayVersionCapacity];
     formatFileVersion(builtInVersion, builtInVersionText, sizeof builtInVersion);

@@ -16,8 +16,8 @@ struct SetupState;
 // dialog. Status 0: the dialog ended with Install (cancelled 0) or Cancel
 // (cancelled 1). -1: setup.ini does not name this product, or the dialog could
 // not be created or failed; the user has been told once. cancelled is always written.
-int32_t confirmInstallation(const char* productNameText, SetupState& state,
-                            const char* productGuidText, int32_t& cancelled);
+int32_t confirmInstallation(const char* productNameText, SetupState& state, const char* productGuidText,
+                            int32_t& cancelled);
 
 // Runs the dialog for the prepared record; the same status and cancelled flag.
 int32_t runConfirmationDialog(SetupState& state, int32_t& cancelled);

@@ -24,9 +24,13 @@ void formatConfirmationText(char* destination, size_t capacity, const char* prod
 
 ConfirmationOutcome mapConfirmationEnd(intptr_t dialogResult) {
     switch (dialogResult) {
-    case confirmationCancel: return {0, 1, false};
-    case confirmationNotCreated: return {-1, 0, true};
-    case confirmationFailedAndReported: return {-1, 0, false};
-    default: return {0, 0, false};
+    case confirmationCancel:
+        return {0, 1, false};
+    case confirmationNotCreated:
+        return {-1, 0, true};
+    case confirmationFailedAndReported:
+        return {-1, 0, false};
+    default:
+        return {0, 0, false};
     }
 }

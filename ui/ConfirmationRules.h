@@ -26,13 +26,12 @@ const char* productCodeMismatchText(const char* productGuidText);
 
 // "<name> v.<version> is about to be installed. ..." into destination (capacity
 // bytes, always terminated).
-void formatConfirmationText(char* destination, size_t capacity, const char* productName,
-                            const char* version);
+void formatConfirmationText(char* destination, size_t capacity, const char* productName, const char* version);
 
 // What runConfirmationDialog makes of a dialog end.
 struct ConfirmationOutcome {
-    int32_t status;      // 0 or -1
-    int32_t cancelled;   // 1 for Cancel, Escape or a close request
+    int32_t status;        // 0 or -1
+    int32_t cancelled;     // 1 for Cancel, Escape or a close request
     bool reportLastError;  // the dialog could not be created: nobody has told the user yet
 };
 

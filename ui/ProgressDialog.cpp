@@ -13,8 +13,8 @@
 #include "core/Window.h"
 #include "res/ResourceIds.h"
 
-static_assert(PROGRESS_DIALOG_STYLE == (WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU |
-                                        DS_MODALFRAME | DS_SETFONT | DS_FIXEDSYS),
+static_assert(PROGRESS_DIALOG_STYLE == (WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | DS_MODALFRAME |
+                                        DS_SETFONT | DS_FIXEDSYS),
               "visible popup with caption, system menu, modal frame and the shell font");
 static_assert(PROGRESS_DIALOG_EXSTYLE == WS_EX_APPWINDOW, "on the taskbar");
 static_assert(monitorDialogTimeout == WAIT_TIMEOUT, "a dialog that ended before the program did");

@@ -19,11 +19,11 @@
 // one thread publishes and the other reads must sit on its natural alignment for
 // the interlocked access to be indivisible.
 struct ProgressDialogContext {
-    HANDLE processHandle;             // the watched process; the monitor's alone
-    HWND dialogWindow;                // null until WM_INITDIALOG; interlocked access only
-    char productName[textCapacity];   // shown in the text line
-    int32_t cancelled;                // 1 when the dialog ended with Cancel; read after doneEvent
-    HANDLE doneEvent;                 // set by the dialog thread when its dialog has ended
+    HANDLE processHandle;            // the watched process; the monitor's alone
+    HWND dialogWindow;               // null until WM_INITDIALOG; interlocked access only
+    char productName[textCapacity];  // shown in the text line
+    int32_t cancelled;               // 1 when the dialog ended with Cancel; read after doneEvent
+    HANDLE doneEvent;                // set by the dialog thread when its dialog has ended
 };
 
 // Watches a run under the progress dialog: with a job, until the job has no
@@ -44,8 +44,7 @@ INT_PTR CALLBACK progressDialogProc(HWND dialog, UINT message, WPARAM wParam, LP
 // pointer (or a null member) means the real call.
 struct ProgressDialogCalls {
     HANDLE(WINAPI* createEvent)(LPSECURITY_ATTRIBUTES, BOOL, BOOL, LPCSTR);
-    HANDLE(WINAPI* createThread)(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID,
-                                 DWORD, LPDWORD);
+    decltype(&CreateThread) createThread;
     INT_PTR(WINAPI* dialogBoxParam)(HINSTANCE, LPCSTR, HWND, DLGPROC, LPARAM);
     BOOL(WINAPI* endDialog)(HWND, INT_PTR);  // the monitor's end request
     BOOL(WINAPI* queryInformationJobObject)(HANDLE, JOBOBJECTINFOCLASS, LPVOID, DWORD, LPDWORD);
