@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "MessageRecorder.h"
-#include "SeamGuards.h"
+#include "Seams.h"
 #include "core/Module.h"
 #include "core/SetupState.h"
 #include "core/UserTexts.h"

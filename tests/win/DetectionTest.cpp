@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "MessageRecorder.h"
-#include "SeamGuards.h"
+#include "Seams.h"
 #include "checks/ProductDetection.h"
 #include "core/SetupState.h"
 #include "core/Text.h"

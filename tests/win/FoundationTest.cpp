@@ -10,7 +10,7 @@
 #include <string>
 
 #include "MessageRecorder.h"
-#include "SeamGuards.h"
+#include "Seams.h"
 #include "app/SetupApp.h"
 #include "core/SetupState.h"
 #include "core/SystemError.h"

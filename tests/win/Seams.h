@@ -6,6 +6,7 @@
 
 #include <string>
 
+#include "app/SetupApp.h"
 #include "core/Module.h"
 #include "run/ProgramStart.h"
 #include "ui/ProgressDialog.h"
@@ -57,4 +58,13 @@ public:
 private:
     std::string name, saved;
     bool wasSet = false;
+};
+
+// The allocator behind allocateSetupState.
+class AllocatorGuard {
+public:
+    explicit AllocatorGuard(AllocateFn replacement) { setAllocatorHook(replacement); }
+    ~AllocatorGuard() { setAllocatorHook(nullptr); }
+    AllocatorGuard(const AllocatorGuard&) = delete;
+    AllocatorGuard& operator=(const AllocatorGuard&) = delete;
 };
