@@ -11,7 +11,7 @@ set -euo pipefail
 packages=(cmake make g++ python3 mingw-w64 g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix
           g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
           wine wine64 wine32:i386 xvfb x11-utils imagemagick googletest clang
-          libclang-rt-14-dev zip fonts-dejavu-core fonts-wine locales xz-utils nsis)
+          libclang-rt-14-dev clang-tidy clang-format zip fonts-dejavu-core fonts-wine locales xz-utils nsis)
 
 missing=()
 for package in "${packages[@]}"; do

@@ -657,6 +657,8 @@ def main():
     ap.add_argument("--winerun", help="tools/winerun (not needed on Windows)")
     ap.add_argument("--planted", help="the planted DLL (for {\"copy\": \"planted\"})")
     ap.add_argument("--only", help="run only the scenario of this name (file/name)")
+    ap.add_argument("--part", help="K/N: run only every N-th scenario, starting with the K-th, so that "
+                                   "a long file can run as N tests side by side")
     ap.add_argument("scenarios", nargs="+", help="scenario files")
     args = ap.parse_args()
     files = []
@@ -680,8 +682,12 @@ def main():
         # One run at a time per prefix: scenarios share its registry and %TEMP%.
         lock = open(os.path.join(host.prefix, ".e2e-lock"), "w")
         fcntl.flock(lock, fcntl.LOCK_EX)
-    results = [run_scenario(name, sc, args, host, engine) for loaded in files for name, sc in loaded
-               if not args.only or name == args.only or name.split("/")[-1] == args.only]
+    chosen = [(name, sc) for loaded in files for name, sc in loaded
+              if not args.only or name == args.only or name.split("/")[-1] == args.only]
+    if args.part:
+        k, n = (int(x) for x in args.part.split("/"))
+        chosen = chosen[k - 1::n]
+    results = [run_scenario(name, sc, args, host, engine) for name, sc in chosen]
     ran = [r for r in results if r is not None]
     skipped = len(results) - len(ran)
     print("%d of %d scenarios passed%s" % (sum(ran), len(ran), ", %d skipped on %s" % (skipped, host.name) if skipped else ""))
