@@ -230,6 +230,13 @@ def prepare_prefix():
         if result.returncode != 0:
             sys.exit("bench: tools/winerun %s failed: %s" % (" ".join(step), result.stderr.strip()))
     winerun("reg", "delete", r"HKCU\Control Panel\Desktop", "/v", "LogPixels", "/f")  # absent is fine
+    # A launcher left running in this prefix would make every measured start end
+    # at once: the single-instance rule hands over to it without a window.
+    running = winbuild.processes("KorvaneSetup.exe", os.environ["KORVANE_WINEPREFIX"])
+    if running:
+        sys.exit("bench: a launcher already runs in the prefix %s (pid %s); end it first (WINEPREFIX=%s "
+                 "wineserver -k)" % (os.environ["KORVANE_WINEPREFIX"], ", ".join(map(str, running)),
+                                     os.environ["KORVANE_WINEPREFIX"]))
     version = winerun("--version")
     if version.returncode != 0 or not version.stdout.strip():
         sys.exit("bench: tools/winerun --version failed: %s" % version.stderr.strip())

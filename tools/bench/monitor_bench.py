@@ -53,24 +53,6 @@ def cpu_seconds(pid):
     return (int(fields[11]) + int(fields[12])) / TICKS
 
 
-def find_processes(needle, prefix):
-    """Processes of this prefix (WINEPREFIX in their environment) whose command line holds NEEDLE."""
-    found = []
-    for entry in os.listdir("/proc"):
-        if not entry.isdigit():
-            continue
-        try:
-            with open("/proc/%s/cmdline" % entry, "rb") as f:
-                cmd = f.read().replace(b"\0", b" ").decode("utf-8", "replace")
-            with open("/proc/%s/environ" % entry, "rb") as f:
-                env = f.read().split(b"\0")
-        except OSError:
-            continue
-        if needle in cmd and ("WINEPREFIX=" + prefix).encode() in env:
-            found.append(int(entry))
-    return found
-
-
 def run(build, work, scenario, name):
     """One scenario through the runner; its transcript and the stand-in's records."""
     path = os.path.join(work, name + ".json")
@@ -114,8 +96,8 @@ def measure_cpu(build, work, prefix):
         else:
             problems.append("the maintenance program did not start within 120 s")
             return
-        launcher = find_processes("KorvaneSetup.exe", prefix)
-        server = find_processes("wineserver", prefix)
+        launcher = winbuild.processes("KorvaneSetup.exe", prefix)
+        server = winbuild.processes("wineserver", prefix)
         if len(launcher) != 1 or len(server) != 1:
             problems.append("expected one launcher and one wineserver of prefix %s, found %d and %d" % (
                 prefix, len(launcher), len(server)))
@@ -168,6 +150,9 @@ def main():
     ap.add_argument("--runs", type=int, default=5, help="runs of the cancel and close figures (default 5)")
     args = ap.parse_args()
     build = os.path.abspath(args.build)
+    for exe in ("KorvaneSetup.exe", "tools/robot.exe", "tools/standin.exe"):
+        if not os.path.isfile(os.path.join(build, exe)):
+            sys.exit("monitor_bench: %s has no %s: build the Windows build there first" % (build, exe))
     prefix = os.path.abspath(os.environ.get("KORVANE_WINEPREFIX") or os.path.join(build, "wineprefix"))
     os.environ["KORVANE_WINEPREFIX"] = prefix
     winbuild.with_display(__file__)

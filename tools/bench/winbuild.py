@@ -66,6 +66,24 @@ def build(tool, build_dir, targets):
     return name
 
 
+def processes(needle, prefix):
+    """Processes of PREFIX (WINEPREFIX in their environment) whose command line holds NEEDLE."""
+    found = []
+    for entry in os.listdir("/proc"):
+        if not entry.isdigit():
+            continue
+        try:
+            with open("/proc/%s/cmdline" % entry, "rb") as f:
+                cmd = f.read().replace(b"\0", b" ").decode("utf-8", "replace")
+            with open("/proc/%s/environ" % entry, "rb") as f:
+                env = f.read().split(b"\0")
+        except OSError:
+            continue
+        if needle in cmd and ("WINEPREFIX=" + prefix).encode() in env:
+            found.append(int(entry))
+    return found
+
+
 def release(tool, log):
     """The 32-bit release launcher, as shipped: build/release/KorvaneSetup.exe."""
     run_logged(tool, "the release build (cmake --workflow --preset release)",
