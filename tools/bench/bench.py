@@ -267,6 +267,8 @@ def main():
 
     say("KorvaneSetup benchmarks, %s, %d runs each; the launcher under Wine is the %s build" % (
         wine_version, args.runs, {"win": "32-bit", "win64": "64-bit test"}[arch]))
+    say("machine: %s, %d cores; load average at the start %s" % (
+        os.uname().nodename, os.cpu_count(), " / ".join("%.2f" % v for v in os.getloadavg())))
     say()
     work = tempfile.mkdtemp(prefix="korvane-bench-")
     figures = [("size", lambda: report_size(say, release_exe)),
@@ -284,6 +286,8 @@ def main():
                 say("%s NOT MEASURED: %s" % (name, e))
     finally:
         shutil.rmtree(work, ignore_errors=True)
+    say()
+    say("load average at the end %s" % " / ".join("%.2f" % v for v in os.getloadavg()))
     with open(os.path.join(build_dir, "results.txt"), "w") as f:
         f.write("\n".join(lines) + "\n")
     if failed:
