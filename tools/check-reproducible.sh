@@ -1,10 +1,9 @@
 #!/usr/bin/env bash
 # Builds the release launcher twice, from scratch, in two different folders, and
 # checks that both exes are byte-identical. Optional argument: the work folder.
-# To check a shipped KorvaneSetup.exe against this source, build the release
-# (cmake --workflow --preset release) at the same commit, with the same
-# SOURCE_DATE_EPOCH if the release was built with one, and compare:
-#   sha256sum build/release/KorvaneSetup.exe /path/to/shipped/KorvaneSetup.exe
+# A shipped medium is checked against this source, signature and all, by
+# tools/verify-medium.sh, which builds the release with the shipped launcher's
+# own PE timestamp and compares it less its signature.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 work=${1:-$root/build/reproducible}

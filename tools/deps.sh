@@ -2,16 +2,18 @@
 # Installs what the build, the tests and the demo need from Debian's archive, when
 # it is missing: the i386 architecture (for 32-bit Wine), MinGW-w64, Wine with
 # wine32 and wine64, Xvfb, CMake, GoogleTest's sources, ImageMagick, Python 3 and
-# clang with its sanitizer and fuzzer runtime, NSIS (the real installer engine the
-# end-to-end scenarios build), and the locale sources (a Japanese
-# locale is compiled for the code-page-932 scenarios). Must run as root when anything is
+# clang with its sanitizer and fuzzer runtime, clang-tidy and clang-format, NSIS (the real installer engine the
+# end-to-end scenarios build), the locale sources (a Japanese locale is compiled
+# for the code-page-932 scenarios), and the medium's tools: zip, unzip, xorriso,
+# openssl and osslsigncode. Must run as root when anything is
 # missing; prints what it does.
 set -euo pipefail
 
 packages=(cmake make g++ python3 mingw-w64 g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix
           g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
           wine wine64 wine32:i386 xvfb x11-utils imagemagick googletest clang
-          libclang-rt-14-dev clang-tidy clang-format zip fonts-dejavu-core fonts-wine locales xz-utils nsis)
+          libclang-rt-14-dev clang-tidy clang-format zip fonts-dejavu-core fonts-wine locales xz-utils nsis
+          unzip xorriso openssl osslsigncode)
 
 missing=()
 for package in "${packages[@]}"; do
