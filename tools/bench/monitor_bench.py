@@ -6,7 +6,9 @@ build folder that holds the Windows build (KorvaneSetup, robot, standin). Each r
 is an end-to-end scenario (tests/e2e/runner.py) that must pass: a run that goes
 wrong fails the command with the runner's account, and no figure is guessed. The
 prefix is KORVANE_WINEPREFIX, else <build>/wineprefix. Without DISPLAY it runs
-itself under tools/with-display. Three figures:
+itself under tools/with-display. Three figures, each for both paths that wait for
+a maintenance program: the uninstall of the same version (the registered program)
+and the upgrade of 1.10 (the staged extsetup.exe, with the silent switches):
 
   cpu      CPU time of the launcher's process (all its threads) over 20 s while
            the maintenance program runs and the progress dialog steps, as a share
@@ -17,7 +19,9 @@ itself under tools/with-display. Three figures:
            the progress dialog appeared) to the end of the launcher process.
   close    from the exit of the maintenance program to the end of the launcher:
            the wait for the monitor's next once-a-second poll, the run-up of the
-           bar (5 ms per remaining step) and the close.
+           bar (5 ms per remaining step) and the close; for the upgrade also the
+           one-second wait before the staged files are removed, their removal and
+           the start of the new installer.
 """
 import argparse
 import json
@@ -38,9 +42,8 @@ import winbuild  # noqa: E402
 
 TICKS = os.sysconf("SC_CLK_TCK")
 CPU_WINDOW_S = 20
-QUESTION = {"caption": "Setup", "buttons": ["Yes", "No"]}
 PROGRESS = {"caption": "Setup", "buttons": ["Cancel"]}
-STARTED = [{"module": "{maint}\\setup.exe", "cmdline": "-runfromtemp -l0x0409 -removeonly"}]
+PATHS = ("uninstall", "upgrade")
 
 
 class Failed(Exception):
@@ -74,17 +77,32 @@ def run(build, work, scenario, name):
     return transcript, log
 
 
-def uninstall(plan_ms, answer, exit_within_ms):
-    return {"installed": {"version": "2.00"}, "plan": {"{maint}\\setup.exe": plan_ms},
-            "answers": ["Yes", answer], "timeout_ms": plan_ms + 30000,
-            "expect": {"windows": [QUESTION, PROGRESS], "started": STARTED, "exit_within_ms": exit_within_ms}}
+def scenario(path, plan_ms, answer, exit_within_ms):
+    """A run that waits PLAN_MS for the maintenance program of PATH, then ANSWER in
+    the progress dialog ("wait", or a press of Cancel)."""
+    waits = answer == "wait"
+    if path == "uninstall":
+        installed, watched = "2.00", "{maint}\\setup.exe"
+        started = [{"module": watched, "cmdline": "-runfromtemp -l0x0409 -removeonly"}]
+    else:
+        installed, watched = "1.10", "{staging}\\extsetup.exe"
+        started = [{"module": watched, "files": ["extsetup.exe", "setup.exe", "v1uninst100.iss"]}]
+        if waits:  # a finished upgrade goes on to the new installer
+            started.append({"module": "{medium}\\extsetup.exe"})
+    expect = {"windows": [{"caption": "Setup", "buttons": ["Yes", "No"]}, PROGRESS], "started": started,
+              "exit_within_ms": exit_within_ms}
+    if path == "upgrade" and not waits:
+        expect["staging"] = None  # left for the next run, by design
+    return {"installed": {"version": installed}, "plan": {watched: plan_ms}, "answers": ["Yes", answer],
+            "timeout_ms": plan_ms + 30000, "expect": expect}
 
 
-def measure_cpu(build, work, prefix):
+def measure_cpu(build, work, prefix, path):
     """The launcher's and wineserver's CPU share over a window that starts once the
     maintenance program runs (the stand-in's start record) and ends before it exits."""
     samples, problems = {}, []
-    standin_log = os.path.join(work, "bench-cpu", "standin.log")
+    name = "bench-cpu-" + path
+    standin_log = os.path.join(work, name, "standin.log")
     done = threading.Event()
 
     def sampler():
@@ -119,27 +137,30 @@ def measure_cpu(build, work, prefix):
     thread = threading.Thread(target=sampler)
     thread.start()
     try:
-        run(build, work, uninstall((CPU_WINDOW_S + 8) * 1000, "wait", 60000), "bench-cpu")
+        run(build, work, scenario(path, (CPU_WINDOW_S + 8) * 1000, "wait", 60000), name)
     finally:
         done.set()
         thread.join()
     if problems:
-        raise Failed("cpu: " + "; ".join(problems))
+        raise Failed("cpu of the %s: %s" % (path, "; ".join(problems)))
     return samples
 
 
-def measure(build, work, prefix, runs):
+def measure(build, work, prefix, runs, path):
     cancel, close = [], []
     for i in range(runs):
         delay = 1500 + 230 * i  # different places within the one-second pause
-        t, _ = run(build, work, uninstall(20000, {"press": "Cancel", "delay": delay}, 10000), "bench-cancel")
+        t, _ = run(build, work, scenario(path, 20000, {"press": "Cancel", "delay": delay}, 10000),
+                   "bench-cancel-" + path)
         cancel.append(t["exit_ms"] - (t["windows"][-1]["shown_ms"] + delay))
-        t, log = run(build, work, uninstall(2000 + 170 * i, "wait", 30000), "bench-close")
-        exits = [r["tick"] for r in log if r["event"] == "exit"]
+        t, log = run(build, work, scenario(path, 2000 + 170 * i, "wait", 30000), "bench-close-" + path)
+        watched = [r["pid"] for r in log if r["event"] == "start"][0]
+        exits = [r["tick"] for r in log if r["event"] == "exit" and r["pid"] == watched]
         if len(exits) != 1:
-            raise Failed("close: the stand-in recorded %d exits, not one" % len(exits))
+            raise Failed("close of the %s: the stand-in recorded %d exits of the maintenance program" % (
+                path, len(exits)))
         close.append(t["launch_tick"] + t["exit_ms"] - exits[0])
-    return cancel, close, measure_cpu(build, work, prefix)
+    return cancel, close, measure_cpu(build, work, prefix, path)
 
 
 def main():
@@ -157,20 +178,27 @@ def main():
     os.environ["KORVANE_WINEPREFIX"] = prefix
     winbuild.with_display(__file__)
     work = tempfile.mkdtemp(prefix="korvane-bench-")
+    figures = {}
     try:
-        cancel, close, cpu = measure(build, work, prefix, args.runs)
+        for path in PATHS:
+            figures[path] = measure(build, work, prefix, args.runs, path)
     except Failed as e:
         sys.exit("monitor_bench: %s" % e)
     finally:
         shutil.rmtree(work, ignore_errors=True)
 
-    def show(label, values, goal):
-        print("%-8s mean %5.0f ms  min %5.0f  max %5.0f  (goal %s; n=%d)" % (
-            label, statistics.mean(values), min(values), max(values), goal, len(values)))
-    show("cancel", cancel, "<= 1050 ms")
-    show("close", close, "<= 1600 ms for run-up and close, plus up to 1000 ms until the next poll")
-    print("cpu      launcher %.2f %% of one core over %d s (goal < 1 %%); wineserver %.2f %%" % (
-        cpu["launcher"] * 100, CPU_WINDOW_S, cpu["wineserver"] * 100))
+    def show(label, path, values, goal):
+        print("%-6s %-9s mean %5.0f ms  min %5.0f  max %5.0f  (goal %s; n=%d)" % (
+            label, path, statistics.mean(values), min(values), max(values), goal, len(values)))
+    for path in PATHS:
+        show("cancel", path, figures[path][0], "<= 1050 ms")
+    show("close", "uninstall", figures["uninstall"][1],
+         "<= 1600 ms for run-up and close, plus up to 1000 ms until the next poll")
+    show("close", "upgrade", figures["upgrade"][1], "as the uninstall's, plus the 1000 ms wait before the clean-up")
+    for path in PATHS:
+        cpu = figures[path][2]
+        print("cpu    %-9s launcher %.2f %% of one core over %d s (goal < 1 %%); wineserver %.2f %%" % (
+            path, cpu["launcher"] * 100, CPU_WINDOW_S, cpu["wineserver"] * 100))
 
 
 if __name__ == "__main__":
