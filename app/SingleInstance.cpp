@@ -2,12 +2,14 @@
 
 #include <windows.h>
 
+#include "ProductIdentity.h"
+
 namespace {
 
 // Per session: another user's launcher stages into another %TEMP%.
-constexpr const char instanceMutexName[] = "Local\\KorvaneSetup-{7A2C5E91-4B0D-4f3a-8E6B-21C9D04F7A58}";
+constexpr const char instanceMutexName[] = "Local\\KorvaneSetup-" KORVANE_STAGING_DIRECTORY;
 // Holds the process id of the running launcher, so a second one can find its window.
-constexpr const char instanceMappingName[] = "Local\\KorvaneSetup-owner-{7A2C5E91-4B0D-4f3a-8E6B-21C9D04F7A58}";
+constexpr const char instanceMappingName[] = "Local\\KorvaneSetup-owner-" KORVANE_STAGING_DIRECTORY;
 
 struct WindowSearch {
     DWORD processId;

@@ -48,6 +48,10 @@ void terminateRegistryText(char* buffer, size_t capacity, size_t bytesRead) {
     buffer[bytesRead < capacity ? bytesRead : capacity - 1] = '\0';
 }
 
+bool registryTextIsWhole(const char* buffer, size_t capacity, size_t bytesRead) {
+    return bytesRead < capacity || std::memchr(buffer, '\0', capacity) != nullptr;
+}
+
 bool composeUninstallKeyPath(char* destination, size_t capacity, const char* productCode) {
     if (capacity == 0) return false;
     copyBounded(destination, uninstallKeyParent, capacity);

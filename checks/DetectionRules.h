@@ -49,6 +49,11 @@ InstalledDecision decideInstalledCopy(InstalledRelation relation, int answer);
 // cuts the bytes read to capacity - 1 and terminates them there.
 void terminateRegistryText(char* buffer, size_t capacity, size_t bytesRead);
 
+// Whether a value read into a buffer of capacity bytes came whole: fewer bytes
+// than the buffer holds, or a terminator among them. A value that filled the
+// buffer without one may go on beyond it.
+bool registryTextIsWhole(const char* buffer, size_t capacity, size_t bytesRead);
+
 // "SOFTWARE\...\Uninstall\{code}" into destination; false when it did not fit
 // whole (a cut path would name some other key).
 bool composeUninstallKeyPath(char* destination, size_t capacity, const char* productCode);

@@ -21,22 +21,48 @@ namespace {
 // The probe of one product code ends the stage, or lets the next code be probed.
 enum class ProbeEnd { next, stop, failed };
 
-// Reads one value of the key as text into buffer (textCapacity bytes). Whatever
-// its registry type, the bytes read are the text, cut and terminated within the
-// buffer: a stored string need not carry its terminator.
-LONG readValueText(HKEY key, const char* name, char* buffer) {
+// Reads one value of the key into buffer (textCapacity bytes) as the system
+// gives it, and the number of bytes read. Whatever its registry type, the bytes
+// read are the text: a stored string need not carry its terminator.
+LONG queryValue(HKEY key, const char* name, char* buffer, DWORD* size) {
     DWORD type = 0;
-    DWORD size = textCapacity;
-    LONG result = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), &size);
+    *size = textCapacity;
+    LONG result = RegQueryValueExA(key, name, nullptr, &type, reinterpret_cast<BYTE*>(buffer), size);
+    if (result != ERROR_SUCCESS) buffer[0] = '\0';  // what a failed query left there is not text
+    return result;
+}
+
+// The value as text, cut and terminated within the buffer.
+LONG readValueText(HKEY key, const char* name, char* buffer) {
+    DWORD size = 0;
+    const LONG result = queryValue(key, name, buffer, &size);
     if (result == ERROR_SUCCESS) terminateRegistryText(buffer, textCapacity, size);
-    else buffer[0] = '\0';  // what a failed query left there is not text
+    return result;
+}
+
+// The uninstall command goes into its field as read. A whole command is
+// terminated there, up to 260 characters long; one that filled the field
+// without its terminator may have lost its end, and is left so: without a
+// terminator, which is how the maintenance run's split tells it and refuses it.
+LONG readUninstallCommand(HKEY key, char* command) {
+    DWORD size = 0;
+    const LONG result = queryValue(key, valueUninstallString, command, &size);
+    if (result == ERROR_SUCCESS && registryTextIsWhole(command, textCapacity, size))
+        terminateRegistryText(command, textCapacity, size);
     return result;
 }
 
 // The full path of the running launcher, cut after its last backslash.
 int32_t findOwnDirectory(SetupState& state) {
+    SetLastError(0);
     DWORD length = GetModuleFileNameA(appInstance(), state.setupDirectory, textCapacity);
-    if (length == 0) return reportSystemError(GetLastError());
+    // Without a code of its own the failure would read "The operation completed
+    // successfully." and the run would go on without a directory.
+    if (length == 0) {
+        const DWORD code = GetLastError();
+        state.setupDirectory[0] = '\0';
+        return reportSystemError(code != 0 ? code : ERROR_MOD_NOT_FOUND);
+    }
     // A result as large as the buffer means the path was cut; a cut path names
     // some other folder, whose setup.ini and extsetup.exe are not ours.
     if (length >= textCapacity) {
@@ -50,17 +76,22 @@ int32_t findOwnDirectory(SetupState& state) {
     return 0;
 }
 
-// "ProductGUID" and "Product" of setup.ini; empty when missing. A setup.ini
-// path that does not fit whole would name another file: read as missing.
-void readSetupIni(const SetupState& state, char* productGuid, char* product) {
+// "ProductGUID" and "Product" of setup.ini; empty when missing. The path of a
+// setup.ini beside a launcher in a very deep folder may not fit 260 characters,
+// and a cut one would name another file: that is reported as the path too long
+// it is, rather than as a missing setup.ini, which would send the user looking
+// for a file that is there. 0, or the status of that failure.
+int32_t readSetupIni(const SetupState& state, char* productGuid, char* product) {
     productGuid[0] = '\0';
     product[0] = '\0';
+    if (std::strlen(state.setupDirectory) + std::strlen(setupIniName) >= textCapacity)
+        return reportSystemError(ERROR_FILENAME_EXCED_RANGE);
     char iniPath[textCapacity];
     copyBounded(iniPath, state.setupDirectory, sizeof iniPath);
     appendBounded(iniPath, sizeof iniPath, setupIniName);
-    if (std::strlen(state.setupDirectory) + std::strlen(setupIniName) >= sizeof iniPath) return;
     readIniString(iniPath, iniSection, iniKeyProductGuid, nullptr, productGuid, textCapacity);
     readIniString(iniPath, iniSection, iniKeyProduct, nullptr, product, textCapacity);
+    return 0;
 }
 
 ProbeEnd askAboutInstalledCopy(SetupState& state, HKEY key, const char* builtInVersion) {
@@ -97,7 +128,7 @@ ProbeEnd askAboutInstalledCopy(SetupState& state, HKEY key, const char* builtInV
     copyBounded(state.installedVersion, version, textCapacity);
     copyBounded(state.installedName, name, textCapacity);
 
-    if (readValueText(key, valueUninstallString, state.uninstallCommand) != ERROR_SUCCESS) {
+    if (readUninstallCommand(key, state.uninstallCommand) != ERROR_SUCCESS) {
         reportFailure(textUninstallStringMissing);
         state.runInstalledSetup = 0;
     }
@@ -129,7 +160,8 @@ int32_t detectInstalledProduct(SetupState& state) {
 
     char productGuid[textCapacity];
     char product[textCapacity];
-    readSetupIni(state, productGuid, product);
+    const int32_t iniStatus = readSetupIni(state, productGuid, product);
+    if (iniStatus != 0) return iniStatus;
     copyBounded(state.productName, product, textCapacity);
 
     int32_t cancelled = 0;

@@ -1,6 +1,8 @@
 // The launcher's own texts, names and the numbers that pace it, in one place.
 #pragma once
 
+#include "ProductIdentity.h"
+
 // ---- Message-box captions.
 constexpr const char captionError[] = "Error";
 constexpr const char captionSetup[] = "Setup";
@@ -23,7 +25,7 @@ constexpr const char iniKeyProduct[] = "Product";
 // ---- The product this launcher installs.
 // Product codes probed in the uninstall registry, in order; the first is also the
 // one setup.ini must name. GUID text in upper case, without braces.
-constexpr const char* const knownProductTable[] = {"3F1B7C2A-9D4E-4B6A-8C21-5E0D7A9B4C13"};
+constexpr const char* const knownProductTable[] = {KORVANE_PRODUCT_CODE};
 constexpr unsigned knownProductCount = sizeof knownProductTable / sizeof knownProductTable[0];
 
 // ---- Uninstall registry (HKEY_LOCAL_MACHINE, 32-bit view).
@@ -69,7 +71,7 @@ constexpr unsigned runUpStepPauseMs = 5;       // per step of the run-up to the 
 constexpr int monitorDialogTimeout = 258;      // WAIT_TIMEOUT: dialog ended before the program did
 
 // ---- Maintenance run.
-constexpr const char stagingDirectoryName[] = "{7A2C5E91-4B0D-4f3a-8E6B-21C9D04F7A58}";
+constexpr const char stagingDirectoryName[] = KORVANE_STAGING_DIRECTORY;
 constexpr const char silentSwitches[] = " /s /SMS /f1\"";
 constexpr int highestUpgradableVersion = 110;  // versionTimes100 of 1.10
 constexpr unsigned cleanupPauseMs = 1000;

@@ -4,20 +4,25 @@
 #include <cstddef>
 #include <cstdint>
 
-// The launcher's own version, as its version block gives it.
-constexpr const char builtInVersionText[] = "2,0,0,0";
+#include "ProductIdentity.h"
+
+// The launcher's own version, as its version block gives it ("2,0,0,0").
+constexpr const char builtInVersionText[] = KORVANE_LAUNCHER_VERSION_TEXT;
 // Capacity of the launcher's display version ("2.0").
 constexpr size_t displayVersionCapacity = 6;
 
-// The floor of the text's leading decimal number times 100, in double precision:
-// "1.15" gives 114 and "2.01" gives 200, because 1.15 * 100 and 2.01 * 100 land
-// just below the integer. A text without a number gives 0. Values outside the
-// 32-bit range, and NaN, are clamped (NaN gives 0).
+// The leading decimal number of a version text: leading white space, a sign,
+// digits, a point, digits and an exponent, up to the first character that does
+// not fit, correctly rounded to double. Only decimal: "0x10" is 0 followed by
+// other text, and "inf" and "nan" are no number. A text without a number gives
+// 0. This is also the number that a prompt shows for the version.
+double versionDisplayValue(const char* text);
+
+// The floor of versionDisplayValue times 100, in double precision: "1.15" gives
+// 114 and "2.01" gives 200, because 1.15 * 100 and 2.01 * 100 land just below
+// the integer. Values outside the 32-bit range are clamped.
 int32_t versionTimes100(const char* text);
 
 // "2,0,0,0" -> "2.0": the first two comma-separated fields as "%d.%d". Empty
 // fields are skipped; a missing field counts as 0. Always terminated.
 void formatFileVersion(char* destination, const char* source, size_t capacity);
-
-// The number that a prompt shows for a version text: its leading decimal value.
-double versionDisplayValue(const char* text);

@@ -16,9 +16,9 @@ bool isFullyQualifiedPath(const char* path) {
 CommandSplit splitUninstallCommand(char* command, size_t commandCapacity, char* arguments,
                                    size_t argumentsCapacity, LeadByteTest isLeadByte) {
     if (commandCapacity == 0 || argumentsCapacity == 0) return commandNotQuoted;
-    // Detection stores the registry value cut to the buffer; a full buffer may be
-    // a longer command whose switches or path lost their end.
-    if (boundedLength(command, commandCapacity) >= commandCapacity - 1) return commandMayBeCut;
+    // Detection terminates a command only when it read it whole; one that filled
+    // the buffer without a terminator may have lost its switches or its path's end.
+    if (boundedLength(command, commandCapacity) == commandCapacity) return commandMayBeCut;
     char* firstQuote = findFirstChar(command, '"', isLeadByte);
     char* lastQuote = findLastChar(command, '"', isLeadByte);
     if (firstQuote == nullptr || lastQuote == firstQuote) return commandNotQuoted;

@@ -10,7 +10,7 @@
 enum CommandSplit {
     commandSplit,             // path and argument text separated
     commandNotQuoted,         // fewer than two double quotes: no path can be told apart
-    commandMayBeCut,          // the command fills its whole buffer: its end may be missing
+    commandMayBeCut,          // no terminator within the buffer: the command's end may be missing
     commandPathNotQualified,  // the path is empty, relative or rooted without a drive
 };
 
@@ -19,7 +19,10 @@ enum CommandSplit {
 // arguments the text after the last double quote without leading blanks. Text
 // before the first quote is dropped. Only a fully qualified path is accepted,
 // because starting a relative one would take a program from the launcher's own
-// folder. On any other outcome neither text is changed.
+// folder. A command is used whole up to capacity - 1 characters; one that fills
+// the buffer without a terminator is what detection leaves of a registry value
+// longer than the buffer, and is refused. On any other outcome neither text is
+// changed.
 CommandSplit splitUninstallCommand(char* command, size_t commandCapacity, char* arguments,
                                    size_t argumentsCapacity, LeadByteTest isLeadByte);
 

@@ -28,8 +28,13 @@ int32_t launchInstaller(SetupState& state) {
     // No command line: the installer gets its own path as its command line. The
     // current directory stays the launcher's. The handles are left to the end of
     // the process, which follows at once.
+    SetLastError(0);
     if (!CreateProcessA(installerPath, nullptr, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS,
-                        nullptr, nullptr, &startup, &process))
-        return reportSystemError(GetLastError());
+                        nullptr, nullptr, &startup, &process)) {
+        // A failure without a code must still end the run as a failure, and not
+        // be shown as "The operation completed successfully."
+        const DWORD code = GetLastError();
+        return reportSystemError(code != 0 ? code : ERROR_CAN_NOT_COMPLETE);
+    }
     return 0;
 }

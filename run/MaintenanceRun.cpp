@@ -10,6 +10,7 @@
 #include "core/Texts.h"
 #include "core/Version.h"
 #include "run/CommandRules.h"
+#include "run/ProgramStart.h"
 #include "ui/ProgressDialog.h"
 
 namespace {
@@ -49,6 +50,14 @@ DWORD lastErrorOr(DWORD fallback) {
     return code != 0 ? code : fallback;
 }
 
+// CopyFileA keeps a read-only attribute, and DeleteFileA refuses such a file.
+// A link keeps its attributes: they might be those of the folder it points at.
+void makeDeletable(const char* path, DWORD attributes) {
+    const DWORD inTheWay = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
+    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 && (attributes & inTheWay) != 0)
+        SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
+}
+
 DWORD removeStagingEntry(const char* path, DWORD attributes);
 
 // Removes everything inside the directory; 0 or the code of the first entry that
@@ -81,15 +90,10 @@ DWORD emptyDirectory(const char* directory) {
 // staging directory must not reach into the folder a link points at.
 DWORD removeStagingEntry(const char* path, DWORD attributes) {
     bool directory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
-        // Read-only files are left by earlier runs (a read-only file of the
-        // maintenance folder keeps its attribute when staged).
-        if (attributes & (FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM))
-            SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
-        if (directory) {
-            DWORD status = emptyDirectory(path);
-            if (status != 0) return status;
-        }
+    makeDeletable(path, attributes);
+    if (directory && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
+        DWORD status = emptyDirectory(path);
+        if (status != 0) return status;
     }
     BOOL removed = directory ? RemoveDirectoryA(path) : DeleteFileA(path);
     return removed ? 0 : lastErrorOr(ERROR_GEN_FAILURE);
@@ -202,20 +206,18 @@ StepResult prepareUpgrade(SetupState& state, char* arguments, char* staging) {
     return proceed;
 }
 
-// Starts the program and waits for it under the progress dialog.
+// Starts the program and waits for it under the progress dialog. An upgrade
+// waits for the whole run, the programs it started included: the new installer
+// must not start while an uninstaller's copy of itself is still removing the
+// old version. An uninstall waits for its program alone, so that something an
+// uninstaller leaves running (a browser showing a survey) never holds Setup.
 int32_t runAndWatch(SetupState& state, char* arguments) {
-    STARTUPINFOA startup;
-    std::memset(&startup, 0, sizeof startup);
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process;
-    std::memset(&process, 0, sizeof process);
+    StartedProgram started;
     // The argument text alone is the command line, empty or not.
-    if (!CreateProcessA(state.uninstallCommand, arguments, nullptr, nullptr, FALSE,
-                        NORMAL_PRIORITY_CLASS, nullptr, nullptr, &startup, &process))
-        return reportLastError();
-    int32_t result = monitorProcess(process.hProcess, state.productName);
-    CloseHandle(process.hProcess);
-    CloseHandle(process.hThread);
+    DWORD code = startProgram(state.uninstallCommand, arguments, state.upgradeMode != 0, started);
+    if (code != 0) return reportCode(code);
+    int32_t result = monitorProcess(started.process, started.job, state.productName);
+    releaseProgram(started);
     return result;
 }
 
@@ -236,6 +238,7 @@ int32_t cleanUpStaging(const char* staging) {
                 reportCutPath();
                 continue;
             }
+            makeDeletable(path, entry.dwFileAttributes);
             if (!DeleteFileA(path)) reportLastError();
         } while (FindNextFileA(search, &entry));
         DWORD code = GetLastError();

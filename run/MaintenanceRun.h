@@ -6,18 +6,25 @@
 // line. Upgrade mode: the program's directory is copied into a staging directory
 // under %TEMP%, installed versions above 1.10 are refused, the response file is
 // staged, the staged extsetup.exe runs silently with it, and the staging
-// directory is emptied and removed afterwards. A staging directory left from an
-// earlier run is emptied before staging, so that the staged program finds only
-// what this run copied; whatever cannot be removed ends the stage, shown with
-// its code, before anything is copied or started.
+// directory is emptied (read-only files too) and removed afterwards. A staging
+// directory left from an earlier run is emptied before staging, so that the
+// staged program finds only what this run copied; whatever cannot be removed
+// ends the stage, shown with its code, before anything is copied or started.
+//
+// Waiting: an upgrade waits until the staged program and every program it
+// started have ended (a job holds them; where no job can be had, the staged
+// program alone is waited for), so that the clean-up and the new installer
+// never run while an uninstaller's copy of itself is still at work. An
+// uninstall waits for its program alone. Cancel in the progress dialog only
+// stops the waiting; nothing started is ever stopped.
 //
 // Reads stopSetup, runInstalledSetup, upgradeMode, installedVersion,
 // setupDirectory and productName. Reads uninstallCommand and overwrites it with
 // the program path, in upgrade mode then with the staged program's path.
-// Status: 0 when there was nothing to do, the program ran to its end (clean-up
-// troubles are shown but do not count), or the maintenance directory cannot be
-// searched (shown). -1 when the installed version is refused or the user stopped
-// waiting. Any other value: a Windows error code already shown, among them
+// Status: 0 when there was nothing to do, the run ended (clean-up troubles are
+// shown but do not count), or the maintenance directory cannot be searched
+// (shown). -1 when the installed version is refused or the user stopped waiting.
+// Any other value: a Windows error code already shown, among them
 // ERROR_BAD_PATHNAME for a command that is not a quoted full path and
 // ERROR_FILENAME_EXCED_RANGE for a path or command line that would be cut.
 #pragma once

@@ -17,11 +17,16 @@ SetupState* stateOf(HWND dialog) {
     return reinterpret_cast<SetupState*>(GetWindowLongPtrA(dialog, DWLP_USER));
 }
 
+// The code a failure is shown with. Calls that failed without setting one (the
+// rich edit's messages, some GDI calls) must not show "The operation completed
+// successfully."; they get a code of their own that says the step did not work.
+DWORD failureCode(DWORD lastError) { return lastError != 0 ? lastError : ERROR_CAN_NOT_COMPLETE; }
+
 // Ends the dialog first and tells the user afterwards: an ended dialog is hidden,
 // so the error box cannot uncover it and bring on another paint, and another box.
-void failDialog(HWND dialog, DWORD code) {
+void failDialog(HWND dialog, DWORD lastError) {
     EndDialog(dialog, confirmationFailedAndReported);
-    reportSystemError(code);
+    reportSystemError(failureCode(lastError));
 }
 
 // Bold, 8.5 points, black; face and character set stay the control's own.
@@ -34,6 +39,7 @@ bool setTextFormat(HWND dialog) {
     format.yHeight = 170;  // twips
     format.yOffset = 0;
     format.crTextColor = RGB(0, 0, 0);
+    SetLastError(0);
     return SendDlgItemMessageA(dialog, IDC_CONFIRMATION_TEXT, EM_SETCHARFORMAT, SCF_SELECTION,
                                reinterpret_cast<LPARAM>(&format)) != 0;
 }
@@ -44,6 +50,7 @@ bool setText(HWND dialog, const char* text) {
     SETTEXTEX insertion;
     insertion.flags = ST_SELECTION;
     insertion.codepage = CP_ACP;
+    SetLastError(0);
     return SendDlgItemMessageA(dialog, IDC_CONFIRMATION_TEXT, EM_SETTEXTEX,
                                reinterpret_cast<WPARAM>(&insertion),
                                reinterpret_cast<LPARAM>(text)) != 0;
@@ -56,9 +63,11 @@ void initialise(HWND dialog, LPARAM lParam) {
     const WORD bitmapId = LOWORD(state.bannerBitmapId);
     // Stored untested: a missing banner shows up when the dialog paints.
     state.bannerBitmap = bitmapId == 0 ? nullptr : LoadBitmapA(appInstance(), MAKEINTRESOURCEA(bitmapId));
-    // The code is 0 for both: these messages set no last error.
-    if (!setTextFormat(dialog)) failDialog(dialog, 0);
-    if (!setText(dialog, state.confirmationText)) failDialog(dialog, 0);
+    // Each message starts from a clear last error, so that a stale code from
+    // before is never shown for it: a missing control sets one, a rich edit that
+    // refuses sets none.
+    if (!setTextFormat(dialog)) failDialog(dialog, GetLastError());
+    if (!setText(dialog, state.confirmationText)) failDialog(dialog, GetLastError());
 }
 
 // Puts the banner into the frame's area (client coordinates of the dialog).
@@ -91,6 +100,8 @@ void paint(HWND dialog) {
     SetupState& state = *stateOf(dialog);
     PAINTSTRUCT paintInfo;
     HDC target = BeginPaint(dialog, &paintInfo);
+    // GDI calls may fail without a code of their own: never show a stale one.
+    SetLastError(0);
     HDC memory = CreateCompatibleDC(target);
     if (memory == nullptr) {
         const DWORD code = GetLastError();
@@ -142,7 +153,7 @@ int32_t runConfirmationDialog(SetupState& state, int32_t& cancelled) {
         DialogBoxParamA(appInstance(), MAKEINTRESOURCEA(IDD_CONFIRMATION), nullptr,
                         confirmationDialogProc, reinterpret_cast<LPARAM>(&state));
     const ConfirmationOutcome outcome = mapConfirmationEnd(result);
-    if (outcome.reportLastError) reportSystemError(GetLastError());
+    if (outcome.reportLastError) reportSystemError(failureCode(GetLastError()));
     cancelled = outcome.cancelled;
     return outcome.status;
 }

@@ -45,11 +45,14 @@ HWND currentWindow(ProgressDialogContext& context) {
         reinterpret_cast<void* volatile*>(&context.dialogWindow), nullptr, nullptr));
 }
 
-// A null window would make PostMessage post to this thread's own queue.
+// A null window would make PostMessage post to this thread's own queue: there
+// is none before the dialog has come up, and none inside it once it has gone.
 void postStep(ProgressDialogContext& context) {
     HWND dialog = currentWindow(context);
     if (dialog == nullptr) return;
-    PostMessageA(GetDlgItem(dialog, IDC_PROGRESS_BAR), PBM_STEPIT, 0, 0);
+    HWND bar = GetDlgItem(dialog, IDC_PROGRESS_BAR);
+    if (bar == nullptr) return;
+    PostMessageA(bar, PBM_STEPIT, 0, 0);
 }
 
 int barPosition(ProgressDialogContext& context) {
@@ -77,8 +80,24 @@ void runUpBar(ProgressDialogContext& context) {
 bool requestEnd(ProgressDialogContext& context) {
     HWND dialog = currentWindow(context);
     if (dialog == nullptr) return false;
-    EndDialog(dialog, 0);
+    auto end = testCalls.endDialog != nullptr ? testCalls.endDialog : EndDialog;
+    end(dialog, 0);
     return true;
+}
+
+// A job is done when no process in it is active. A job that cannot be read is
+// given up for the process alone, which is what an older system gives anyway;
+// a failed wait on the process counts as a running process.
+bool runEnded(HANDLE process, HANDLE& job) {
+    if (job != nullptr) {
+        auto query = testCalls.queryInformationJobObject != nullptr ? testCalls.queryInformationJobObject
+                                                                    : QueryInformationJobObject;
+        JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting;
+        if (query(job, JobObjectBasicAccountingInformation, &accounting, sizeof accounting, nullptr))
+            return accounting.ActiveProcesses == 0;
+        job = nullptr;
+    }
+    return WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
 }
 
 }  // namespace
@@ -87,7 +106,7 @@ void setProgressDialogCalls(const ProgressDialogCalls* calls) {
     testCalls = calls != nullptr ? *calls : ProgressDialogCalls{};
 }
 
-int32_t monitorProcess(HANDLE process, const char* productName) {
+int32_t monitorProcess(HANDLE process, HANDLE job, const char* productName) {
     bool processEnded = false;
     bool endRequested = false;
     ProgressDialogContext context;
@@ -114,8 +133,7 @@ int32_t monitorProcess(HANDLE process, const char* productName) {
             if (!endRequested) Sleep(runUpStepPauseMs);
             continue;
         }
-        // A failed wait counts as a running process.
-        if (WaitForSingleObject(context.processHandle, 0) != WAIT_OBJECT_0) {
+        if (!runEnded(context.processHandle, job)) {
             postStep(context);
             Sleep(monitorStepPauseMs);
             continue;

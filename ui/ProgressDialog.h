@@ -2,7 +2,8 @@
 //
 // While a started program runs, monitorProcess shows the progress dialog on a
 // second thread, steps its bar once a second, runs the bar up to full when the
-// program has exited and closes the dialog. "Cancel" only stops the waiting: the
+// program has exited (with a job: when every process in the job has) and closes
+// the dialog. "Cancel" only stops the waiting: the
 // watched program is never stopped. The two threads share one
 // ProgressDialogContext and one manual-reset event, the only synchronisation.
 //
@@ -25,12 +26,14 @@ struct ProgressDialogContext {
     HANDLE doneEvent;                 // set by the dialog thread when its dialog has ended
 };
 
-// Watches the process (borrowed: the caller closes it) under the progress dialog.
-// 0: the process exited and the dialog was closed. -1: the user cancelled (the
-// process may still run). 258: the dialog ended before the process did, i.e. it
-// could not be created (both failures already shown). Any other value: the
-// Windows error code of a thread or event that could not be created (shown).
-int32_t monitorProcess(HANDLE process, const char* productName);
+// Watches a run under the progress dialog: with a job, until the job has no
+// active process left; with a null job, or once the job cannot be read, until
+// the process has exited. Both handles are borrowed: the caller closes them.
+// 0: the run ended and the dialog was closed. -1: the user cancelled (the run
+// may go on). 258: the dialog ended before the run did, i.e. it could not be
+// created (both failures already shown). Any other value: the Windows error
+// code of a thread or event that could not be created (shown).
+int32_t monitorProcess(HANDLE process, HANDLE job, const char* productName);
 
 // Runs the modal dialog; sets doneEvent when it has ended. Exit code always 1.
 DWORD WINAPI progressDialogThread(void* context);
@@ -44,5 +47,7 @@ struct ProgressDialogCalls {
     HANDLE(WINAPI* createThread)(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_ROUTINE, LPVOID,
                                  DWORD, LPDWORD);
     INT_PTR(WINAPI* dialogBoxParam)(HINSTANCE, LPCSTR, HWND, DLGPROC, LPARAM);
+    BOOL(WINAPI* endDialog)(HWND, INT_PTR);  // the monitor's end request
+    BOOL(WINAPI* queryInformationJobObject)(HANDLE, JOBOBJECTINFOCLASS, LPVOID, DWORD, LPDWORD);
 };
 void setProgressDialogCalls(const ProgressDialogCalls* calls);

@@ -3,7 +3,9 @@
 // (so that AddressSanitizer sees any byte past them), with and without the
 // double-byte table of code page 932.
 //
-// Input: one byte choosing the code page, then the command (cut to the field).
+// Input: one byte choosing the code page (bit 0) and whether the command fills
+// the field without a terminator, as a registry value longer than the field is
+// left by detection (bit 1); then the command (cut to the field).
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -34,11 +36,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     if (size < 1) return 0;
     LeadByteTest lead = (data[0] & 1) ? cp932LeadByte : noLeadBytes;
     auto command = field(data + 1, size - 1);
+    const bool unterminated = (data[0] & 2) != 0;
+    if (unterminated) {
+        for (size_t i = 0; i < width; ++i)
+            if (command[i] == '\0') command[i] = 'a';
+    }
     std::unique_ptr<char[]> original(new char[width]);
     std::memcpy(original.get(), command.get(), width);
     auto arguments = field(reinterpret_cast<const uint8_t*>("untouched"), 9);
 
     CommandSplit outcome = splitUninstallCommand(command.get(), width, arguments.get(), width, lead);
+    check(unterminated == (outcome == commandMayBeCut));
+    if (unterminated) {
+        check(std::memcmp(command.get(), original.get(), width) == 0);
+        check(std::strcmp(arguments.get(), "untouched") == 0);
+        return 0;
+    }
     check(std::memchr(command.get(), 0, width) != nullptr);
     check(std::memchr(arguments.get(), 0, width) != nullptr);
     if (outcome != commandSplit) {

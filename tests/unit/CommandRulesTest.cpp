@@ -60,8 +60,9 @@ const SplitCase splitCases[] = {
     {"relative path", "\"p\\setup.exe\" -x", commandPathNotQualified, "", ""},
     {"rooted path without a drive", "\"\\p\\setup.exe\" -x", commandPathNotQualified, "", ""},
     {"drive-relative path", "\"C:setup.exe\" -x", commandPathNotQualified, "", ""},
-    {"command that fills the whole field",
-     "\"C:\\p\\setup.exe\" " + std::string(260 - 17, 'a'), commandMayBeCut, "", ""},
+    {"command of 260 characters, the whole field",
+     "\"C:\\p\\setup.exe\" " + std::string(260 - 17, 'a'), commandSplit, "C:\\p\\setup.exe",
+     std::string(260 - 17, 'a')},
     {"command one byte short of the field",
      "\"C:\\p\\setup.exe\" " + std::string(259 - 17, 'a'), commandSplit, "C:\\p\\setup.exe",
      std::string(259 - 17, 'a')},
@@ -84,6 +85,25 @@ TEST(SplitUninstallCommand, Table) {
             EXPECT_EQ(std::string(command.get()), c.command.substr(0, width - 1));
             EXPECT_STREQ(arguments.get(), "untouched");
         }
+    }
+}
+
+// What detection leaves of a value longer than the field: the field full, with
+// no terminator. Whatever it holds, it is refused and left as it is.
+TEST(SplitUninstallCommand, FieldWithoutTerminatorMayBeCutAndIsRefused) {
+    const std::string starts[] = {"\"C:\\p\\setup.exe\" -x ", "\"C:\\" + std::string(300, 'p')};
+    for (const std::string& start : starts) {
+        SCOPED_TRACE(start.substr(0, 20));
+        std::unique_ptr<char[]> command(new char[width]);
+        std::memset(command.get(), 'a', width);
+        std::memcpy(command.get(), start.data(), std::min(start.size(), width));
+        std::unique_ptr<char[]> original(new char[width]);
+        std::memcpy(original.get(), command.get(), width);
+        auto arguments = field("untouched");
+        EXPECT_EQ(splitUninstallCommand(command.get(), width, arguments.get(), width, noLeadBytes),
+                  commandMayBeCut);
+        EXPECT_EQ(std::memcmp(command.get(), original.get(), width), 0);
+        EXPECT_STREQ(arguments.get(), "untouched");
     }
 }
 

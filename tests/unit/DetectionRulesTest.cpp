@@ -33,6 +33,13 @@ TEST(DetectionRules, InstalledVersionComparesAsFlooredHundredths) {
         {"\x02", InstalledRelation::older, "0.00"},   // a DWORD's bytes read as text
         {"2.1", InstalledRelation::newer, "2.10"},
         {"10", InstalledRelation::newer, "10.00"},
+        // Decimal text only: what C99's strtod would read as 16, infinity or NaN
+        // is an older copy, shown as 0.00.
+        {"0x10", InstalledRelation::older, "(0.00)"},
+        {"inf", InstalledRelation::older, "(0.00)"},
+        {"nan", InstalledRelation::older, "(0.00)"},
+        {"  \t", InstalledRelation::older, "(0.00)"},
+        {"2e0", InstalledRelation::same, "2.00"},
     };
     for (const Row& row : rows) {
         EXPECT_EQ(relationName(relateInstalledVersion(row.installed, "2.0")), relationName(row.relation))
@@ -109,6 +116,23 @@ TEST(DetectionRules, RegistryBytesAreTerminatedWithinTheBuffer) {
         if (row.bytesRead == 11) buffer[10] = '\0';
         terminateRegistryText(buffer, sizeof buffer, row.bytesRead);
         EXPECT_EQ(strnlen(buffer, sizeof buffer), row.length) << row.bytesRead;
+    }
+}
+
+TEST(DetectionRules, AValueIsWholeWhenItsEndIsInTheBuffer) {
+    struct Row { size_t bytesRead; int terminatorAt; bool whole; } rows[] = {
+        {0, -1, true},     // empty
+        {11, 10, true},    // a string with its terminator
+        {260, -1, true},   // 260 characters stored without terminator: all there
+        {261, 260, true},  // 260 characters and the terminator: the fullest whole value
+        {261, 3, true},    // a multi-string: the first string ends inside
+        {261, -1, false},  // 261 bytes without terminator: more may follow
+    };
+    for (const Row& row : rows) {
+        char buffer[261];
+        std::memset(buffer, 'v', sizeof buffer);
+        if (row.terminatorAt >= 0) buffer[row.terminatorAt] = '\0';
+        EXPECT_EQ(registryTextIsWhole(buffer, sizeof buffer, row.bytesRead), row.whole) << row.bytesRead;
     }
 }
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "MessageRecorder.h"
+#include "SeamGuards.h"
 #include "app/Framework.h"
 #include "core/SetupState.h"
 #include "res/ResourceIds.h"
@@ -324,11 +325,14 @@ TEST(ConfirmationDialog, ForeignOrMissingProductCodeIsOneErrorNamingTheCause) {
     }
 }
 
-TEST(ConfirmationDialog, OwnFailuresAreReportedOnceAndEndWithMinusOne) {
-    // An empty text inserts nothing; a banner id with no bitmap fails the first paint.
-    struct Row { const char* name; int32_t bitmapId; const char* text; } rows[] = {
-        {"empty text", 137, ""},
-        {"missing bitmap", 999, "Korvane v.2.0 is about to be installed."},
+// Never "The operation completed successfully.", nor a code left from before the
+// dialog: an empty text inserts nothing and the rich edit sets no code for it,
+// so it gets one that says the step could not be done; a banner id with no
+// bitmap fails the first paint, with the code the system gave, if any.
+TEST(ConfirmationDialog, OwnFailuresAreReportedOnceWithARealCodeAndEndWithMinusOne) {
+    struct Row { const char* name; int32_t bitmapId; const char* text; bool withoutCode; } rows[] = {
+        {"empty text", 137, "", true},
+        {"missing bitmap", 999, "Korvane v.2.0 is about to be installed.", false},
     };
     for (const Row& row : rows) {
         SCOPED_TRACE(row.name);
@@ -344,19 +348,24 @@ TEST(ConfirmationDialog, OwnFailuresAreReportedOnceAndEndWithMinusOne) {
         EXPECT_EQ(cancelled, 0);
         ASSERT_EQ(recorder.boxes.size(), 1u);
         EXPECT_EQ(recorder.boxes[0].caption, "Error");
+        EXPECT_NE(recorder.boxes[0].text, systemText(0));
+        EXPECT_NE(recorder.boxes[0].text, systemText(ERROR_ACCESS_DENIED));
+        if (row.withoutCode) {
+            EXPECT_EQ(recorder.boxes[0].text, systemText(ERROR_CAN_NOT_COMPLETE));
+        }
     }
 }
 
 TEST(ConfirmationDialog, TemplateThatCannotBeCreatedIsReportedWithTheLastError) {
     MessageRecorder recorder;
     SetupState state{};
-    HINSTANCE saved = appInstance();
-    setAppInstance(GetModuleHandleA("kernel32.dll"));  // has no template 131
+    AppInstanceGuard noTemplate(GetModuleHandleA("kernel32.dll"));  // has no template 131
     int32_t cancelled = -5;
+    SetLastError(0);
     const int32_t status = runConfirmationDialog(state, cancelled);
-    setAppInstance(saved);
     EXPECT_EQ(status, -1);
     EXPECT_EQ(cancelled, 0);
     ASSERT_EQ(recorder.boxes.size(), 1u);
     EXPECT_EQ(recorder.boxes[0].caption, "Error");
+    EXPECT_NE(recorder.boxes[0].text, systemText(0));
 }

@@ -5,13 +5,17 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
 
 #include "MessageRecorder.h"
+#include "SeamGuards.h"
 #include "checks/ProductDetection.h"
 #include "core/SetupState.h"
+#include "core/Text.h"
+#include "run/CommandRules.h"
 #include "ui/ConfirmationRules.h"
 
 namespace {
@@ -316,4 +320,125 @@ TEST_F(Detection, AStoppedRunIsLeftAlone) {
     EXPECT_EQ(detect(false), 0);
     EXPECT_TRUE(recorder.boxes.empty());
     EXPECT_STREQ(state.setupDirectory, "");
+}
+
+TEST_F(Detection, OwnPathThatCannotBeHadIsAFailureWithARealCode) {
+    AppInstanceGuard noModule(reinterpret_cast<HINSTANCE>(0x10));
+    const int32_t status = detect(false);
+    EXPECT_NE(status, 0);
+    ASSERT_EQ(recorder.boxes.size(), 1u);
+    EXPECT_EQ(recorder.boxes[0].caption, "Error");
+    EXPECT_EQ(recorder.boxes[0].text, systemText(static_cast<unsigned long>(status)));
+    EXPECT_NE(recorder.boxes[0].text, systemText(0));
+    EXPECT_STREQ(state.setupDirectory, "");
+}
+
+namespace {
+
+// A copy of the built launcher at the end of a folder whose path, with its
+// closing backslash, is `length` characters long; loaded as a module (nothing
+// of it runs), it is a launcher whose own directory is that folder.
+class DeepLauncher {
+public:
+    explicit DeepLauncher(size_t length) {
+        char temp[MAX_PATH];
+        GetTempPathA(sizeof temp, temp);
+        root = std::string(temp) + "korvane-deep";
+        CreateDirectoryA(root.c_str(), nullptr);
+        directory = root;
+        while (directory.size() + 1 < length) {
+            const size_t segment = std::min<size_t>(60, length - directory.size() - 2);
+            directory += "\\" + std::string(segment, 'd');
+            CreateDirectoryA(("\\\\?\\" + directory).c_str(), nullptr);
+        }
+        directory += "\\";
+        char own[MAX_PATH];
+        GetModuleFileNameA(nullptr, own, sizeof own);
+        std::string launcher = own;
+        for (int i = 0; i < 3; ++i) launcher.erase(launcher.find_last_of('\\'));
+        copied = CopyFileA((launcher + "\\KorvaneSetup.exe").c_str(), ("\\\\?\\" + directory + "k.exe").c_str(), FALSE);
+        module = LoadLibraryExA((directory + "k.exe").c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
+    }
+    ~DeepLauncher() {
+        if (module != nullptr) FreeLibrary(module);
+        DeleteFileA(("\\\\?\\" + directory + "k.exe").c_str());
+        for (std::string folder = directory.substr(0, directory.size() - 1); folder.size() >= root.size();
+             folder.erase(folder.find_last_of('\\')))
+            RemoveDirectoryA(("\\\\?\\" + folder).c_str());
+    }
+    std::string root, directory;
+    bool copied = false;
+    HMODULE module = nullptr;
+};
+
+}  // namespace
+
+// setup.ini beside a launcher whose folder leaves room for it is read as ever
+// (here there is none, so the product code is missing); one character more and
+// its path would be cut: that is said as it is, and the stage fails there.
+TEST_F(Detection, SetupIniPathOver260CharactersIsReportedAsTooLong) {
+    struct Row { size_t directoryLength; int32_t status; std::string text; } rows[] = {
+        {251, -1, textProductCodeMissing},
+        {252, ERROR_FILENAME_EXCED_RANGE, systemText(ERROR_FILENAME_EXCED_RANGE)},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.directoryLength);
+        recorder.boxes.clear();
+        state = SetupState{};
+        DeepLauncher launcher(row.directoryLength);
+        ASSERT_EQ(launcher.directory.size(), row.directoryLength);
+        ASSERT_TRUE(launcher.copied) << launcher.directory;
+        ASSERT_NE(launcher.module, nullptr) << GetLastError();
+        AppInstanceGuard deep(launcher.module);
+        EXPECT_EQ(detect(false), row.status);
+        EXPECT_EQ(std::string(state.setupDirectory), launcher.directory);
+        EXPECT_EQ(texts(), std::vector<std::string>{row.text});
+        EXPECT_EQ(state.stopSetup, 0);
+    }
+}
+
+// The uninstall command's field holds 260 characters: a command that long is
+// used whole; one that filled the field without its end is left for the split
+// to refuse, and a longer one cannot be read at all.
+TEST_F(Detection, UninstallCommandIsUsedWholeUpTo260Characters) {
+    const std::string start = "\"C:\\maint\\setup.exe\" -removeonly ";
+    const auto command = [&](size_t length) { return start + std::string(length - start.size(), 'a'); };
+    // REG_SZ data passed without its terminator gets one from the system when the
+    // byte after it is zero, as in a std::string; binary data is stored as given.
+    struct Row { const char* name; Value stored; bool read; CommandSplit split; } rows[] = {
+        {"260 characters and the terminator", {"UninstallString", REG_SZ, sz(command(260).c_str())}, true,
+         commandSplit},
+        {"260 characters without terminator", {"UninstallString", REG_BINARY, command(260)}, true,
+         commandSplit},
+        {"261 characters without terminator", {"UninstallString", REG_BINARY, command(261)}, true,
+         commandMayBeCut},
+        {"261 characters and the terminator", {"UninstallString", REG_SZ, sz(command(261).c_str())}, false,
+         commandNotQuoted},
+    };
+    for (const Row& row : rows) {
+        SCOPED_TRACE(row.name);
+        recorder.boxes.clear();
+        state = SetupState{};
+        deleteKeys();
+        installed({{"DisplayName", REG_SZ, sz("Korvane")}, {"DisplayVersion", REG_SZ, sz("2.00")}, row.stored});
+        recorder.answers = {IDYES};
+        EXPECT_EQ(detect(), 0);
+        EXPECT_EQ(state.runInstalledSetup, row.read ? 1 : 0);
+        if (!row.read) {
+            EXPECT_EQ(texts().back(), "Uninstall string does not exist in registry.");
+            continue;
+        }
+        ASSERT_EQ(recorder.boxes.size(), 1u);
+        char arguments[textCapacity] = {};
+        EXPECT_EQ(splitUninstallCommand(state.uninstallCommand, sizeof state.uninstallCommand, arguments,
+                                        sizeof arguments, noLeadBytes),
+                  row.split);
+        if (row.split == commandSplit) {
+            EXPECT_STREQ(state.uninstallCommand, "C:\\maint\\setup.exe");
+            EXPECT_EQ(std::string(arguments), command(260).substr(command(260).find("-removeonly")));
+        } else {
+            EXPECT_EQ(boundedLength(state.uninstallCommand, sizeof state.uninstallCommand), textCapacity);
+            EXPECT_STREQ(arguments, "");
+        }
+    }
 }

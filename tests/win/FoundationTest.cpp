@@ -4,11 +4,13 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
 #include "MessageRecorder.h"
+#include "SeamGuards.h"
 #include "app/SetupApp.h"
 #include "core/SetupState.h"
 #include "core/SystemError.h"
@@ -59,10 +61,11 @@ TEST(SetupStateRecord, StartsZeroFilledAndIsReleased) {
 
 TEST(SetupStateRecord, AllocationFailureIsReportedAndLeavesTheReference) {
     MessageRecorder recorder;
-    setAllocatorHook([](size_t, size_t) -> void* { return nullptr; });
     SetupState* untouched = reinterpret_cast<SetupState*>(0x1234);
-    EXPECT_EQ(allocateSetupState(untouched), -1);
-    setAllocatorHook(nullptr);
+    {
+        AllocatorGuard failing([](size_t, size_t) -> void* { return nullptr; });
+        EXPECT_EQ(allocateSetupState(untouched), -1);
+    }
     EXPECT_EQ(untouched, reinterpret_cast<SetupState*>(0x1234));
     ASSERT_EQ(recorder.boxes.size(), 1u);
     EXPECT_EQ(recorder.boxes[0].text, "Error allocating memory.");
@@ -72,9 +75,8 @@ TEST(SetupStateRecord, AllocationFailureIsReportedAndLeavesTheReference) {
 
 TEST(SetupSequence, AllocationFailureRunsNoStage) {
     MessageRecorder recorder;
-    setAllocatorHook([](size_t, size_t) -> void* { return nullptr; });
+    AllocatorGuard failing([](size_t, size_t) -> void* { return nullptr; });
     theApplication().SetupSequence();
-    setAllocatorHook(nullptr);
     ASSERT_EQ(recorder.boxes.size(), 1u);  // no stage showed anything
 }
 
@@ -192,4 +194,93 @@ TEST(VersionOnWindows, DoublePrecisionTableHoldsUnderThisCompiler) {
     char display[displayVersionCapacity];
     formatFileVersion(display, builtInVersionText, sizeof display);
     EXPECT_STREQ(display, "2.0");
+}
+
+// MinGW's strtod reads C99's hexadecimal, infinity and NaN; version texts are
+// decimal, and long digit strings still round correctly through it.
+TEST(VersionOnWindows, DecimalOnlyAndCorrectlyRoundedWithThisRuntime) {
+    struct Row { const char* text; int32_t times100; } rows[] = {
+        {"0x10", 0}, {"-0X1A", 0}, {"inf", 0}, {"nan", 0}, {"", 0}, {"-", 0}, {".", 0},
+        {" \t\r\n", 0}, {"1e2", 10000}, {"1.15", 114},
+    };
+    for (const Row& row : rows) EXPECT_EQ(versionTimes100(row.text), row.times100) << row.text;
+    // 2^53 + 1 is halfway between two doubles: even without more, up with a far digit.
+    const std::string halfway = "9007199254740993";
+    EXPECT_EQ(versionDisplayValue(halfway.c_str()), 9007199254740992.0);
+    EXPECT_EQ(versionDisplayValue((halfway + "." + std::string(280, '0') + "1").c_str()), 9007199254740994.0);
+    EXPECT_EQ(versionDisplayValue(("1" + std::string(299, '0')).c_str()), 1e299);
+    EXPECT_EQ(versionDisplayValue("2.2250738585072011e-308"), 2.2250738585072011e-308);
+}
+
+namespace {
+
+using GetFileVersionInfoSizeFn = DWORD(WINAPI*)(LPCSTR, LPDWORD);
+using GetFileVersionInfoFn = BOOL(WINAPI*)(LPCSTR, DWORD, DWORD, LPVOID);
+using VerQueryValueFn = BOOL(WINAPI*)(LPCVOID, LPCSTR, LPVOID*, PUINT);
+
+// The launcher beside the test program's build: build/<preset>/KorvaneSetup.exe,
+// the tests being in build/<preset>/tests/win/.
+std::string builtLauncher() {
+    char path[MAX_PATH];
+    GetModuleFileNameA(nullptr, path, sizeof path);
+    std::string folder = path;
+    for (int i = 0; i < 3; ++i) folder.erase(folder.find_last_of('\\'));
+    return folder + "\\KorvaneSetup.exe";
+}
+
+}  // namespace
+
+// The version block is compiled from the same definition as the built-in
+// version: both say what the product file says, in every place.
+TEST(Resources, VersionBlockOfTheBuiltLauncherAgreesWithTheBuiltInVersion) {
+    const std::string launcher = builtLauncher();
+    ASSERT_NE(GetFileAttributesA(launcher.c_str()), INVALID_FILE_ATTRIBUTES) << launcher << " is not built";
+    HMODULE library = LoadLibraryA("version.dll");
+    ASSERT_NE(library, nullptr);
+    auto infoSize = reinterpret_cast<GetFileVersionInfoSizeFn>(
+        reinterpret_cast<void*>(GetProcAddress(library, "GetFileVersionInfoSizeA")));
+    auto info = reinterpret_cast<GetFileVersionInfoFn>(
+        reinterpret_cast<void*>(GetProcAddress(library, "GetFileVersionInfoA")));
+    auto query = reinterpret_cast<VerQueryValueFn>(
+        reinterpret_cast<void*>(GetProcAddress(library, "VerQueryValueA")));
+    ASSERT_TRUE(infoSize && info && query);
+    DWORD handle = 0;
+    const DWORD size = infoSize(launcher.c_str(), &handle);
+    ASSERT_GT(size, 0u) << launcher << " has no version block";
+    std::string block(size, '\0');
+    ASSERT_TRUE(info(launcher.c_str(), 0, size, &block[0]));
+
+    unsigned numbers[4] = {};
+    ASSERT_EQ(std::sscanf(builtInVersionText, "%u,%u,%u,%u", &numbers[0], &numbers[1], &numbers[2],
+                          &numbers[3]), 4) << builtInVersionText;
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(query(block.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
+    EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
+    EXPECT_EQ(fixed->dwFileVersionMS, numbers[0] << 16 | numbers[1]);
+    EXPECT_EQ(fixed->dwFileVersionLS, numbers[2] << 16 | numbers[3]);
+    EXPECT_EQ(fixed->dwProductVersionMS, fixed->dwFileVersionMS);
+    EXPECT_EQ(fixed->dwProductVersionLS, fixed->dwFileVersionLS);
+
+    const struct { const char* name; std::string value; } strings[] = {
+        {"FileVersion", builtInVersionText}, {"ProductVersion", builtInVersionText},
+        {"FileDescription", "KorvaneSetup"}, {"ProductName", "KorvaneSetup"},
+        {"InternalName", "KorvaneSetup.exe"}, {"OriginalFilename", "KorvaneSetup.exe"},
+    };
+    for (const auto& entry : strings) {
+        char* value = nullptr;
+        const std::string key = std::string("\\StringFileInfo\\040904b0\\") + entry.name;
+        ASSERT_TRUE(query(block.data(), key.c_str(), reinterpret_cast<void**>(&value), &length)) << entry.name;
+        EXPECT_EQ(std::string(value), entry.value) << entry.name;
+    }
+    WORD* translation = nullptr;
+    ASSERT_TRUE(query(block.data(), "\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation), &length));
+    EXPECT_EQ(translation[0], 0x0409);
+    EXPECT_EQ(translation[1], 1200);
+
+    // What the launcher shows as its version is what its file says it is.
+    char display[displayVersionCapacity];
+    formatFileVersion(display, builtInVersionText, sizeof display);
+    EXPECT_EQ(std::string(display), std::to_string(numbers[0]) + "." + std::to_string(numbers[1]));
+    FreeLibrary(library);
 }

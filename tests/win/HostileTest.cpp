@@ -65,7 +65,8 @@ HANDLE WINAPI failingCreateThread(LPSECURITY_ATTRIBUTES, SIZE_T, LPTHREAD_START_
 class Hostile : public MaintenanceScratch {
 public:
     void SetUp() override {
-        if (!createScratch("korvane-hostile-test")) GTEST_SKIP() << "build the standin target first";
+        createScratch("korvane-hostile-test");
+        if (HasFatalFailure()) return;
         CopyFileA(standinPath().c_str(), (medium + installerName).c_str(), FALSE);
         std::memset(&state, 0, sizeof state);
         state.runInstalledSetup = 1;
@@ -76,10 +77,7 @@ public:
         std::strcpy(state.uninstallCommand, ("\"" + installed + "setup.exe\" -runfromtemp").c_str());
     }
 
-    void TearDown() override {
-        setProgressDialogCalls(nullptr);
-        removeScratch();
-    }
+    void TearDown() override { removeScratch(); }
 
     // The stand-in's start lines, in order, once at least `wanted` are there (a
     // program the run did not wait for writes its line a moment later), and
@@ -154,6 +152,7 @@ TEST_F(Hostile, LeftoverStagingContentsAreRemovedBeforeStaging) {
         SCOPED_TRACE(c.name);
         TearDown();
         SetUp();
+        ASSERT_FALSE(HasFatalFailure());
         c.arrange(*this);
         MessageRecorder recorder;
         EXPECT_EQ(runChain(), 0);
@@ -198,18 +197,21 @@ TEST_F(Hostile, StagedFileLockedDuringTheCleanUp) {
     const std::string sharing = errorBoxText(ERROR_SHARING_VIOLATION);
     const std::string notEmpty = errorBoxText(ERROR_DIR_NOT_EMPTY);
     lockWhileRunning = staging + "\\data1.cab";
-    const ProgressDialogCalls calls = {nullptr, nullptr, lockingDialogBox};
-    setProgressDialogCalls(&calls);
-    MessageRecorder recorder;
-    int32_t result = runChain();
-    setProgressDialogCalls(nullptr);
+    std::vector<RecordedBox> boxes;
+    int32_t result;
+    {
+        ProgressCallsGuard calls({nullptr, nullptr, lockingDialogBox, nullptr, nullptr});
+        MessageRecorder recorder;
+        result = runChain();
+        boxes = recorder.boxes;
+    }
     ASSERT_NE(lockTaken, INVALID_HANDLE_VALUE);
     CloseHandle(lockTaken);
     lockTaken = INVALID_HANDLE_VALUE;
     EXPECT_EQ(result, 0);
-    ASSERT_EQ(recorder.boxes.size(), 2u);
-    EXPECT_EQ(recorder.boxes[0].text, sharing);
-    EXPECT_EQ(recorder.boxes[1].text, notEmpty);
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[0].text, sharing);
+    EXPECT_EQ(boxes[1].text, notEmpty);
     EXPECT_EQ(listDirectory(staging), std::vector<std::string>{"data1.cab"});
     EXPECT_EQ(starts(2).size(), 2u);
 }
@@ -232,19 +234,23 @@ TEST_F(Hostile, ProgressDialogThatCannotStartEndsTheRunWithoutLaunching) {
         SCOPED_TRACE(c.name);
         TearDown();
         SetUp();
+        ASSERT_FALSE(HasFatalFailure());
         const std::string last = errorBoxText(static_cast<DWORD>(c.result));
-        const ProgressDialogCalls calls = {nullptr, c.threadFails ? failingCreateThread : nullptr, nullptr};
-        setProgressDialogCalls(&calls);
-        HINSTANCE own = appInstance();
-        if (!c.threadFails) setAppInstance(GetModuleHandleA("kernel32.dll"));  // holds no template 102
-        MessageRecorder recorder;
-        int32_t result = runChain();
-        setAppInstance(own);
-        setProgressDialogCalls(nullptr);
+        std::vector<RecordedBox> boxes;
+        int32_t result;
+        {
+            ProgressCallsGuard calls({nullptr, c.threadFails ? failingCreateThread : nullptr, nullptr,
+                                      nullptr, nullptr});
+            // kernel32 holds no template 102.
+            AppInstanceGuard module(c.threadFails ? appInstance() : GetModuleHandleA("kernel32.dll"));
+            MessageRecorder recorder;
+            result = runChain();
+            boxes = recorder.boxes;
+        }
         EXPECT_EQ(result, c.result);
-        ASSERT_EQ(recorder.boxes.size(), c.boxes);
-        for (const RecordedBox& box : recorder.boxes) EXPECT_EQ(box.caption, "Error");
-        EXPECT_EQ(recorder.boxes.back().text, last);
+        ASSERT_EQ(boxes.size(), c.boxes);
+        for (const RecordedBox& box : boxes) EXPECT_EQ(box.caption, "Error");
+        EXPECT_EQ(boxes.back().text, last);
         std::vector<std::string> lines = starts(1);
         ASSERT_EQ(lines.size(), 1u);  // the staged program only; no new installer
         EXPECT_NE(lines[0].find(stagingDirectoryName), std::string::npos);

@@ -23,9 +23,16 @@ void deleteKeys() {
     RegDeleteKeyExA(HKEY_LOCAL_MACHINE, driverKey, KEY_WOW64_64KEY, 0);
 }
 
+// No driver entry outlives a test, however it ends: a left one would stop every
+// later detection.
+class LegacyDriverCheck : public testing::Test {
+protected:
+    void TearDown() override { deleteKeys(); }
+};
+
 }  // namespace
 
-TEST(LegacyDriverCheck, OnlyAnEntryInThe32BitViewStopsTheRun) {
+TEST_F(LegacyDriverCheck, OnlyAnEntryInThe32BitViewStopsTheRun) {
     struct Row { const char* name; REGSAM view; bool withValue; int32_t goOn; } rows[] = {
         {"absent", 0, false, 1},
         {"32-bit view, no values", KEY_WOW64_32KEY, false, 0},

@@ -20,22 +20,11 @@
 
 namespace {
 
-// One JSON string field of a stand-in log line, unescaped.
-std::string jsonField(const std::string& line, const std::string& key) {
-    size_t at = line.find("\"" + key + "\":\"");
-    if (at == std::string::npos) return "<missing>";
-    std::string value;
-    for (size_t i = at + key.size() + 4; i < line.size() && line[i] != '"'; ++i) {
-        if (line[i] == '\\') ++i;
-        value += line[i];
-    }
-    return value;
-}
-
 class MaintenanceRun : public MaintenanceScratch {
 public:
     void SetUp() override {
-        if (!createScratch("korvane-maintenance-test")) GTEST_SKIP() << "build the standin target first";
+        createScratch("korvane-maintenance-test");
+        if (HasFatalFailure()) return;
         // Read-only on the medium: the staged copy must still be removable.
         SetFileAttributesA((medium + responseFileName).c_str(), FILE_ATTRIBUTE_READONLY);
         std::memset(&state, 0, sizeof state);
@@ -112,8 +101,20 @@ TEST_F(MaintenanceRun, UninstallStartsTheRegisteredProgramWithItsArgumentsAlone)
 // be cut at any blank, and a relative one would be looked up in the launcher's
 // own folder.
 TEST_F(MaintenanceRun, RefusesCommandsWithoutAQuotedFullPath) {
-    CopyFileA(standinPath().c_str(), (moduleDirectory() + "setup.exe").c_str(), FALSE);
-    SetCurrentDirectoryA(moduleDirectory().c_str());
+    // A program a relative command would find, gone again however the test ends.
+    struct Bait {
+        std::string path = moduleDirectory() + "setup.exe";
+        char savedDirectory[MAX_PATH] = {};
+        Bait() {
+            GetCurrentDirectoryA(MAX_PATH, savedDirectory);
+            CopyFileA(standinPath().c_str(), path.c_str(), FALSE);
+            SetCurrentDirectoryA(moduleDirectory().c_str());
+        }
+        ~Bait() {
+            SetCurrentDirectoryA(savedDirectory);
+            DeleteFileA(path.c_str());
+        }
+    } bait;
     const std::string commands[] = {
         installed + "setup.exe -x",
         "MsiExec.exe /X{3F1B7C2A-9D4E-4B6A-8C21-5E0D7A9B4C13}",
@@ -134,7 +135,6 @@ TEST_F(MaintenanceRun, RefusesCommandsWithoutAQuotedFullPath) {
             EXPECT_EQ(recorder.boxes[0].caption, "Error");
         }
     }
-    DeleteFileA((moduleDirectory() + "setup.exe").c_str());
     EXPECT_EQ(startLine(), "");
     EXPECT_FALSE(exists(staging));
 }
@@ -219,16 +219,22 @@ TEST_F(MaintenanceRun, StagingFailuresEndTheStageWithTheirCode) {
         SCOPED_TRACE(c.name);
         TearDown();
         SetUp();
+        ASSERT_FALSE(HasFatalFailure());
         c.arrange(*this);
-        MessageRecorder recorder;
-        upgrade("1.0", "-x");
-        int32_t result = runMaintenance(state);
+        std::vector<RecordedBox> boxes;
+        int32_t result;
+        {
+            MessageRecorder recorder;
+            upgrade("1.0", "-x");
+            result = runMaintenance(state);
+            boxes = recorder.boxes;
+        }
         if (c.code != 0) {
             EXPECT_EQ(result, static_cast<int32_t>(c.code));
         }
         EXPECT_NE(result, 0);
-        ASSERT_EQ(recorder.boxes.size(), 1u);
-        EXPECT_EQ(recorder.boxes[0].text, errorBoxText(result));
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].text, errorBoxText(result));
         EXPECT_EQ(startLine(), "");
         EXPECT_TRUE(exists(staging + "\\data1.cab") || std::string(c.name) == "subdirectory");
     }
@@ -249,18 +255,66 @@ TEST_F(MaintenanceRun, LeftoverStagingIsEmptiedBeforeStaging) {
     EXPECT_FALSE(exists(staging));
 }
 
-TEST_F(MaintenanceRun, AStagedFileThatCannotBeDeletedIsShownAndTheRunStillSucceeds) {
-    writeFile(installed + "locked.dat", "read-only");
-    SetFileAttributesA((installed + "locked.dat").c_str(), FILE_ATTRIBUTE_READONLY);
-    const std::string denied = errorBoxText(ERROR_ACCESS_DENIED);
-    const std::string notEmpty = errorBoxText(ERROR_DIR_NOT_EMPTY);
+// CopyFileA keeps the attributes of the maintenance folder's files: read-only,
+// hidden and system copies are cleaned up like any other.
+TEST_F(MaintenanceRun, StagedFilesWithAttributesAreCleanedUp) {
+    const std::pair<const char*, DWORD> files[] = {
+        {"readonly.dat", FILE_ATTRIBUTE_READONLY},
+        {"hidden.dat", FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_READONLY},
+        {"system.dat", FILE_ATTRIBUTE_SYSTEM}};
+    for (const auto& f : files) {
+        writeFile(installed + f.first, "x");
+        SetFileAttributesA((installed + f.first).c_str(), f.second);
+    }
     MessageRecorder recorder;
     upgrade("1.0", "-x");
     EXPECT_EQ(runMaintenance(state), 0);
-    ASSERT_EQ(recorder.boxes.size(), 2u);
-    EXPECT_EQ(recorder.boxes[0].text, denied);
-    EXPECT_EQ(recorder.boxes[1].text, notEmpty);
-    EXPECT_EQ(listDirectory(staging), std::vector<std::string>{"locked.dat"});
+    EXPECT_TRUE(recorder.boxes.empty());
+    for (const auto& f : files)
+        EXPECT_NE(startLine().find(std::string("\"") + f.first + "\""), std::string::npos) << f.first;
+    EXPECT_FALSE(exists(staging));
+}
+
+namespace {
+
+std::string stagingToTakeAway;
+
+// Runs the real dialog; once it has ended (the staged program with it), takes
+// the staging directory away before the clean-up gets to it.
+INT_PTR WINAPI dialogThenRemoveStaging(HINSTANCE instance, LPCSTR name, HWND owner, DLGPROC procedure,
+                                       LPARAM parameter) {
+    INT_PTR result = DialogBoxParamA(instance, name, owner, procedure, parameter);
+    // The ended program's image may be let go of a moment later.
+    for (int tries = 0; tries < 100 && exists(stagingToTakeAway); ++tries) {
+        removeTree(stagingToTakeAway);
+        if (exists(stagingToTakeAway)) Sleep(20);
+    }
+    return result;
+}
+
+}  // namespace
+
+TEST_F(MaintenanceRun, AStagingDirectoryGoneBeforeTheCleanUpIsShownAndTheRunStillSucceeds) {
+    stagingToTakeAway = staging;
+    std::vector<RecordedBox> boxes;
+    int32_t result;
+    {
+        ProgressCallsGuard calls({nullptr, nullptr, dialogThenRemoveStaging, nullptr, nullptr});
+        MessageRecorder recorder;
+        upgrade("1.0", "-x");
+        result = runMaintenance(state);
+        boxes = recorder.boxes;
+    }
+    EXPECT_EQ(result, 0);
+    ASSERT_FALSE(exists(staging)) << "the test could not take the staging directory away";
+    ASSERT_EQ(boxes.size(), 2u);
+    EXPECT_EQ(boxes[0].text, "Could not find any installation files in temporary directory.");
+    EXPECT_EQ(boxes[0].caption, "Error");
+    EXPECT_EQ(boxes[0].style, static_cast<unsigned>(MB_OK | MB_ICONERROR));
+    // Then the removal of the directory, which is not there either.
+    EXPECT_TRUE(boxes[1].text == errorBoxText(ERROR_FILE_NOT_FOUND) ||
+                boxes[1].text == errorBoxText(ERROR_PATH_NOT_FOUND))
+        << boxes[1].text;
 }
 
 // A cut staging path or command line would run another file or hand the
@@ -284,7 +338,7 @@ TEST_F(MaintenanceRun, NeverRunsACutPathOrCommandLine) {
             folder += "\\" + std::string(part, 't');
             CreateDirectoryA(folder.c_str(), nullptr);
         }
-        SetEnvironmentVariableA("TMP", (folder + "\\").c_str());
+        EnvironmentGuard temporary("TMP", (folder + "\\").c_str());
         MessageRecorder recorder;
         upgrade("1.0", c.arguments);
         EXPECT_EQ(runMaintenance(state), ERROR_FILENAME_EXCED_RANGE);

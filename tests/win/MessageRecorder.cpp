@@ -18,12 +18,23 @@ int recordBox(const char* text, const char* caption, unsigned style) {
 
 }  // namespace
 
-MessageRecorder::MessageRecorder() {
+MessageRecorder::MessageRecorder() : previous(current) {
     current = this;
     setMessageBoxHook(recordBox);
 }
 
 MessageRecorder::~MessageRecorder() {
-    setMessageBoxHook(nullptr);
-    current = nullptr;
+    current = previous;
+    setMessageBoxHook(previous != nullptr ? recordBox : nullptr);
+}
+
+std::string systemText(unsigned long code) {
+    char* message = nullptr;
+    DWORD length = FormatMessageA(
+        FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS | FORMAT_MESSAGE_ALLOCATE_BUFFER,
+        nullptr, code, MAKELANGID(LANG_NEUTRAL, SUBLANG_DEFAULT), reinterpret_cast<char*>(&message), 0,
+        nullptr);
+    std::string text = length != 0 && message != nullptr ? message : "";
+    if (message != nullptr) LocalFree(message);
+    return text;
 }

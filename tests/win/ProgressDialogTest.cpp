@@ -7,8 +7,11 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "MessageRecorder.h"
+#include "Seams.h"
 #include "TestFiles.h"
 #include "app/Framework.h"
 #include "core/SystemError.h"
@@ -23,11 +26,14 @@ struct DialogWatch {
     Action action = Action::none;
     DWORD actAfterMs = 0;         // after the dialog was first seen
     HANDLE actAfterExitOf = nullptr;  // or: once this process has ended and the bar moved on
+    HANDLE setAtPosition = nullptr;   // an event set once the bar has reached endPosition
+    int endPosition = 0;
     // What was seen.
     bool seen = false;
     std::string text;
     int rangeLow = -1, rangeHigh = -1, step = -1;
     int firstPosition = -1, lastPosition = -1, maxPosition = -1;
+    std::vector<std::pair<DWORD, int>> moves;  // when the bar was seen at a new position
     bool centred = false;
     bool acted = false;
     volatile LONG stop = 0;
@@ -92,6 +98,8 @@ void observe(DialogWatch& watch, HWND dialog) {
     }
     int position = static_cast<int>(SendMessageA(bar, PBM_GETPOS, 0, 0));
     if (watch.firstPosition < 0) watch.firstPosition = position;
+    if (position != watch.lastPosition) watch.moves.push_back({GetTickCount(), position});
+    if (watch.setAtPosition != nullptr && position >= watch.endPosition) SetEvent(watch.setAtPosition);
     watch.lastPosition = position;
     if (position > watch.maxPosition) watch.maxPosition = position;
 }
@@ -125,7 +133,7 @@ DWORD WINAPI watchDialog(void* parameter) {
 // Runs the monitor on this thread with a watcher beside it.
 int32_t monitorWatched(HANDLE process, const char* productName, DialogWatch& watch) {
     HANDLE watcher = CreateThread(nullptr, 0, watchDialog, &watch, 0, nullptr);
-    int32_t result = monitorProcess(process, productName);
+    int32_t result = monitorProcess(process, nullptr, productName);
     InterlockedExchange(&watch.stop, 1);
     WaitForSingleObject(watcher, INFINITE);
     CloseHandle(watcher);
@@ -244,11 +252,36 @@ TEST(ProgressDialogTemplate, HoldsExactlyTheGivenDialog) {
     }
 }
 
+namespace {
+
+// The bar's position when the monitor asked the dialog to end. The steps are
+// posted, so the ones posted last may still be on their way: they are given up
+// to ten seconds to arrive (a watcher's samples miss the last ones on a busy
+// machine, where the dialog closes between two samples).
+int barAtEndRequest = -1;
+
+BOOL WINAPI endDialogReadingBar(HWND dialog, INT_PTR result) {
+    HWND bar = GetDlgItem(dialog, IDC_PROGRESS_BAR);
+    DWORD start = GetTickCount();
+    for (;;) {
+        barAtEndRequest = static_cast<int>(SendMessageA(bar, PBM_GETPOS, 0, 0));
+        if (barAtEndRequest >= 300 || GetTickCount() - start >= 10000) break;
+        Sleep(5);
+    }
+    return EndDialog(dialog, result);
+}
+
+}  // namespace
+
 TEST(MonitorProcess, StepsWhileTheProcessRunsThenFillsTheBarAndCloses) {
     MessageRecorder recorder;
     PROCESS_INFORMATION process = startPing(3);
     DialogWatch watch;
-    EXPECT_EQ(monitorWatched(process.hProcess, "Korvane Studio", watch), 0);
+    barAtEndRequest = -1;
+    {
+        ProgressCallsGuard calls({nullptr, nullptr, nullptr, endDialogReadingBar, nullptr});
+        EXPECT_EQ(monitorWatched(process.hProcess, "Korvane Studio", watch), 0);
+    }
     EXPECT_EQ(WaitForSingleObject(process.hProcess, 0), WAIT_OBJECT_0);
     endProcess(process);
     EXPECT_TRUE(recorder.boxes.empty());
@@ -259,7 +292,7 @@ TEST(MonitorProcess, StepsWhileTheProcessRunsThenFillsTheBarAndCloses) {
     EXPECT_EQ(watch.step, 1);
     EXPECT_TRUE(watch.centred);
     EXPECT_LE(watch.firstPosition, 1);  // one step per second, not more
-    EXPECT_GE(watch.maxPosition, 280);  // run up to the end before closing
+    EXPECT_EQ(barAtEndRequest, 300);    // run up to the end before closing
     EXPECT_EQ(findProgressDialog(), nullptr);
 }
 
@@ -280,6 +313,35 @@ TEST(MonitorProcess, EveryWayOfCancellingStopsOnlyTheWaiting) {
         EXPECT_TRUE(recorder.boxes.empty());
         endProcess(process);
     }
+}
+
+// The bar's steps come one a second while the program runs: the moves the
+// watcher sees, before the program ends, lie about a second apart.
+TEST(MonitorProcess, StepsOncePerSecondWhileTheProcessRuns) {
+    MessageRecorder recorder;
+    // The watched "process" is an event: it ends when the bar has reached 5.
+    HANDLE runEnd = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    DialogWatch watch;
+    watch.setAtPosition = runEnd;
+    watch.endPosition = 5;
+    barAtEndRequest = -1;
+    {
+        ProgressCallsGuard calls({nullptr, nullptr, nullptr, endDialogReadingBar, nullptr});
+        EXPECT_EQ(monitorWatched(runEnd, "Korvane", watch), 0);
+    }
+    CloseHandle(runEnd);
+    EXPECT_TRUE(recorder.boxes.empty());
+    // The moves to 1 ... 5, one step each.
+    std::vector<DWORD> at;
+    for (const auto& move : watch.moves)
+        if (move.second >= 1 && move.second <= 5) at.push_back(move.first);
+    ASSERT_EQ(at.size(), 5u) << "the bar skipped a step or stepped back";
+    for (size_t i = 1; i < at.size(); ++i) {
+        SCOPED_TRACE(i);
+        EXPECT_GE(at[i] - at[i - 1], 850u);
+        EXPECT_LE(at[i] - at[i - 1], 1350u);
+    }
+    EXPECT_EQ(barAtEndRequest, 300);
 }
 
 TEST(MonitorProcess, CancelDuringTheRunUpStillCountsAsCancel) {
@@ -307,10 +369,11 @@ TEST(MonitorProcess, ADialogThatCannotBeCreatedIsReportedTwice) {
     const std::string timeoutText = errorBoxText(258);
     MessageRecorder recorder;
     PROCESS_INFORMATION process = startPing(30);
-    HINSTANCE own = appInstance();
-    setAppInstance(GetModuleHandleA("kernel32.dll"));  // holds no template 102
-    int32_t result = monitorProcess(process.hProcess, "Korvane");
-    setAppInstance(own);
+    int32_t result;
+    {
+        AppInstanceGuard module(GetModuleHandleA("kernel32.dll"));  // holds no template 102
+        result = monitorProcess(process.hProcess, nullptr, "Korvane");
+    }
     endProcess(process);
     EXPECT_EQ(result, 258);
     ASSERT_EQ(recorder.boxes.size(), 2u);
@@ -356,15 +419,17 @@ TEST(MonitorProcess, AThreadOrEventThatCannotBeCreatedIsReportedWithItsCode) {
         int32_t code;
     };
     const Case cases[] = {
-        {{failingCreateEvent, nullptr, nullptr}, ERROR_NO_SYSTEM_RESOURCES},
-        {{nullptr, failingCreateThread, nullptr}, ERROR_NOT_ENOUGH_MEMORY},
+        {{failingCreateEvent, nullptr, nullptr, nullptr, nullptr}, ERROR_NO_SYSTEM_RESOURCES},
+        {{nullptr, failingCreateThread, nullptr, nullptr, nullptr}, ERROR_NOT_ENOUGH_MEMORY},
     };
     for (const Case& c : cases) {
         const std::string expectedText = errorBoxText(c.code);
         MessageRecorder recorder;
-        setProgressDialogCalls(&c.calls);
-        int32_t result = monitorProcess(GetCurrentProcess(), "Korvane");
-        setProgressDialogCalls(nullptr);
+        int32_t result;
+        {
+            ProgressCallsGuard calls(c.calls);
+            result = monitorProcess(GetCurrentProcess(), nullptr, "Korvane");
+        }
         EXPECT_EQ(result, c.code);
         ASSERT_EQ(recorder.boxes.size(), 1u);
         EXPECT_EQ(recorder.boxes[0].text, expectedText);
@@ -375,17 +440,129 @@ TEST(MonitorProcess, AThreadOrEventThatCannotBeCreatedIsReportedWithItsCode) {
 TEST(MonitorProcess, ADialogComingUpAfterTheEndRequestIsStillEndedWithoutSpinning) {
     MessageRecorder recorder;
     PROCESS_INFORMATION process = startPing(0);
-    const ProgressDialogCalls slow = {nullptr, nullptr, slowDialogBox};
-    setProgressDialogCalls(&slow);
-    double cpuBefore = threadCpuSeconds();
-    int32_t result = monitorProcess(process.hProcess, "Korvane");
-    double cpuUsed = threadCpuSeconds() - cpuBefore;
-    setProgressDialogCalls(nullptr);
+    int32_t result;
+    double cpuUsed;
+    {
+        ProgressCallsGuard calls({nullptr, nullptr, slowDialogBox, nullptr, nullptr});
+        double cpuBefore = threadCpuSeconds();
+        result = monitorProcess(process.hProcess, nullptr, "Korvane");
+        cpuUsed = threadCpuSeconds() - cpuBefore;
+    }
     endProcess(process);
     EXPECT_EQ(result, 0) << "a finished run must not turn into a cancel";
     EXPECT_TRUE(recorder.boxes.empty());
     EXPECT_EQ(findProgressDialog(), nullptr);
     EXPECT_LT(cpuUsed, 1.0) << "the monitor spun while waiting for the dialog";
+}
+
+namespace {
+
+// The run ends as the user cancels, and the dialog thread is slow to report
+// its dialog's end: the whole run-up is stepped after the dialog has gone.
+HANDLE goneRunEnd = nullptr;  // the watched "process"
+
+INT_PTR CALLBACK endRunOnCancel(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    if (message == WM_COMMAND && LOWORD(wParam) == IDCANCEL) SetEvent(goneRunEnd);
+    return progressDialogProc(dialog, message, wParam, lParam);
+}
+
+INT_PTR WINAPI dialogGoneButNotReported(HINSTANCE instance, LPCSTR name, HWND owner, DLGPROC,
+                                        LPARAM parameter) {
+    INT_PTR result = DialogBoxParamA(instance, name, owner, endRunOnCancel, parameter);
+    Sleep(3000);  // longer than a poll and the whole run-up
+    return result;
+}
+
+}  // namespace
+
+TEST(MonitorProcess, StepsAfterTheDialogHasGoneAreNotPostedToTheMonitorThread) {
+    // The monitor thread's own queue, where a step addressed to no window would land.
+    MSG message;
+    PeekMessageA(&message, nullptr, 0, 0, PM_NOREMOVE);
+    while (PeekMessageA(&message, reinterpret_cast<HWND>(-1), 0, 0, PM_REMOVE)) {
+    }
+    goneRunEnd = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    MessageRecorder recorder;
+    DialogWatch watch;
+    watch.action = Action::cancelButton;
+    watch.actAfterMs = 1200;
+    int32_t result;
+    {
+        ProgressCallsGuard calls({nullptr, nullptr, dialogGoneButNotReported, nullptr, nullptr});
+        result = monitorWatched(goneRunEnd, "Korvane", watch);
+    }
+    CloseHandle(goneRunEnd);
+    EXPECT_TRUE(watch.acted);
+    EXPECT_EQ(result, -1);
+    int stray = 0;
+    while (PeekMessageA(&message, reinterpret_cast<HWND>(-1), 0, 0, PM_REMOVE))
+        if (message.message == PBM_STEPIT) ++stray;
+    EXPECT_EQ(stray, 0);
+}
+
+namespace {
+
+// A Cancel that the monitor's end request overtakes: the dialog has ended with
+// Cancel, and before its modal loop lets go, the run ends and the monitor asks
+// the dialog to end with 0, which overwrites the dialog's result. The dialog
+// procedure is held after its Cancel until that end request has come.
+HANDLE overlapRunEnd = nullptr;        // the watched "process"
+HANDLE overlapEndRequested = nullptr;  // set once the monitor has asked the dialog to end
+INT_PTR overlapDialogResult = -2;
+
+BOOL WINAPI endDialogAndTell(HWND dialog, INT_PTR result) {
+    BOOL ended = EndDialog(dialog, result);
+    SetEvent(overlapEndRequested);
+    return ended;
+}
+
+INT_PTR CALLBACK holdAfterCancel(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    INT_PTR handled = progressDialogProc(dialog, message, wParam, lParam);
+    if (message == WM_COMMAND && LOWORD(wParam) == IDCANCEL) {
+        SetEvent(overlapRunEnd);
+        // The monitor asks the bar's position (a sent message) before it ends
+        // the dialog: serve sent messages while waiting.
+        DWORD start = GetTickCount();
+        while (GetTickCount() - start < 10000) {
+            if (MsgWaitForMultipleObjects(1, &overlapEndRequested, FALSE, 100, QS_SENDMESSAGE) ==
+                WAIT_OBJECT_0)
+                break;
+            MSG pending;
+            PeekMessageA(&pending, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        }
+    }
+    return handled;
+}
+
+INT_PTR WINAPI dialogHeldAfterCancel(HINSTANCE instance, LPCSTR name, HWND owner, DLGPROC,
+                                     LPARAM parameter) {
+    overlapDialogResult = DialogBoxParamA(instance, name, owner, holdAfterCancel, parameter);
+    return overlapDialogResult;
+}
+
+}  // namespace
+
+TEST(MonitorProcess, ACancelOvertakenByTheEndRequestStillCountsAsCancel) {
+    overlapRunEnd = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    overlapEndRequested = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    overlapDialogResult = -2;
+    MessageRecorder recorder;
+    DialogWatch watch;
+    watch.action = Action::cancelButton;
+    watch.actAfterMs = 1200;
+    int32_t result;
+    {
+        ProgressCallsGuard calls({nullptr, nullptr, dialogHeldAfterCancel, endDialogAndTell, nullptr});
+        result = monitorWatched(overlapRunEnd, "Korvane", watch);
+    }
+    bool endRequested = WaitForSingleObject(overlapEndRequested, 0) == WAIT_OBJECT_0;
+    CloseHandle(overlapRunEnd);
+    CloseHandle(overlapEndRequested);
+    EXPECT_TRUE(watch.acted);
+    ASSERT_TRUE(endRequested) << "the monitor never asked the dialog to end";
+    ASSERT_EQ(overlapDialogResult, 0) << "the end request did not overtake the Cancel";
+    EXPECT_EQ(result, -1) << "a Cancel the user gave must not turn into a finished run";
+    EXPECT_TRUE(recorder.boxes.empty());
 }
 
 // The dialog thread alone: the text line for a given product name, and what the

@@ -1,6 +1,7 @@
 #include "TestFiles.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <fstream>
 
 #include "MessageRecorder.h"
@@ -62,8 +63,37 @@ std::string errorBoxText(DWORD code) {
     return reference.boxes.at(0).text;
 }
 
-bool MaintenanceScratch::createScratch(const char* name) {
-    if (!exists(standinPath())) return false;
+std::string jsonField(const std::string& line, const std::string& key) {
+    size_t at = line.find("\"" + key + "\":\"");
+    if (at == std::string::npos) return "<missing>";
+    std::string value;
+    for (size_t i = at + key.size() + 4; i < line.size() && line[i] != '"'; ++i) {
+        if (line[i] == '\\') ++i;
+        value += line[i];
+    }
+    return value;
+}
+
+std::vector<StandinEvent> readStandinLog(const std::string& log) {
+    std::vector<StandinEvent> events;
+    std::ifstream in(log);
+    std::string line;
+    while (std::getline(in, line)) {
+        StandinEvent event;
+        event.event = jsonField(line, "event");
+        event.module = jsonField(line, "module");
+        event.reason = jsonField(line, "reason");
+        size_t tick = line.find("\"tick\":");
+        if (tick != std::string::npos) event.tick = std::strtoull(line.c_str() + tick + 7, nullptr, 10);
+        event.line = line;
+        events.push_back(event);
+    }
+    return events;
+}
+
+void MaintenanceScratch::createScratch(const char* name) {
+    ASSERT_TRUE(exists(standinPath())) << "the stand-in installer has not been built: "
+                                       << standinPath() << " (build the standin target)";
     char temp[MAX_PATH] = {};
     GetTempPathA(MAX_PATH, temp);
     root = std::string(temp) + name;
@@ -74,26 +104,24 @@ bool MaintenanceScratch::createScratch(const char* name) {
     tmp = root + "\\tmp\\";
     staging = tmp + stagingDirectoryName;
     log = root + "\\standin.log";
+    stop = root + "\\stop";
     for (const std::string& folder : {medium, installed, tmp}) CreateDirectoryA(folder.c_str(), nullptr);
     writeFile(medium + responseFileName, "[InstallShield Silent]\r\n");
     CopyFileA(standinPath().c_str(), (installed + "setup.exe").c_str(), FALSE);
     CopyFileA(standinPath().c_str(), (installed + installerName).c_str(), FALSE);
     writeFile(installed + "data1.cab", "cab");
-    savedTmp = variable("TMP");
-    SetEnvironmentVariableA("TMP", tmp.c_str());
-    SetEnvironmentVariableA("KORVANE_STANDIN_LOG", log.c_str());
-    return true;
+    tmpVariable.emplace("TMP", tmp.c_str());
+    logVariable.emplace("KORVANE_STANDIN_LOG", log.c_str());
+    stopVariable.emplace("KORVANE_STANDIN_STOP", stop.c_str());
+    planVariable.emplace("KORVANE_STANDIN_PLAN", nullptr);
+    relaunchVariable.emplace("KORVANE_STANDIN_RELAUNCH", nullptr);
 }
 
 void MaintenanceScratch::removeScratch() {
-    if (root.empty()) return;
-    SetEnvironmentVariableA("TMP", savedTmp.c_str());
-    SetEnvironmentVariableA("KORVANE_STANDIN_LOG", nullptr);
-    removeTree(root);
-}
-
-std::string MaintenanceScratch::variable(const char* name) {
-    char value[1024] = {};
-    GetEnvironmentVariableA(name, value, sizeof value);
-    return value;
+    relaunchVariable.reset();
+    planVariable.reset();
+    stopVariable.reset();
+    logVariable.reset();
+    tmpVariable.reset();
+    if (!root.empty()) removeTree(root);
 }

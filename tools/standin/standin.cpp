@@ -10,6 +10,15 @@
 // ignored) gives the time; with no plan or no match it ends at once. It ends
 // early when the file named by KORVANE_STANDIN_STOP appears.
 //
+// With KORVANE_STANDIN_RELAUNCH=<ms> it behaves like the many uninstallers that
+// relaunch themselves from a temporary copy: it copies itself to
+// %TEMP%\~korvane-standin-<pid>.exe, starts that copy with the command line
+// "<copy>" _?=<its own folder> and ends at once (exit reason "relaunched"). The
+// copy, told by the "_?=" in its command line, logs like any stand-in, stays
+// <ms> (or until the stop file appears) and does not relaunch again. The copy
+// is left in %TEMP%, as such uninstallers leave theirs. "<ms> breakaway" starts
+// the copy with CREATE_BREAKAWAY_FROM_JOB, as some programs start their helpers.
+//
 // Without KORVANE_STANDIN_LOG (a demo run) it shows a message box saying which
 // installer it stands for and how it was started.
 #include <windows.h>
@@ -91,6 +100,27 @@ DWORD plannedMs(const std::string& module) {
     return ms;
 }
 
+// Copies this program into %TEMP% and starts the copy; false when that fails.
+bool relaunch(const std::string& module, const std::string& dir, bool breakaway) {
+    char temp[MAX_PATH] = "";
+    DWORD n = GetTempPathA(MAX_PATH, temp);
+    if (n == 0 || n >= MAX_PATH) return false;
+    std::string copy =
+        std::string(temp) + "~korvane-standin-" + std::to_string(GetCurrentProcessId()) + ".exe";
+    if (!CopyFileA(module.c_str(), copy.c_str(), FALSE)) return false;
+    std::string folder = dir.substr(0, dir.size() - 1);
+    std::string line = "\"" + copy + "\" _?=" + folder;
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(copy.c_str(), &line[0], nullptr, nullptr, FALSE,
+                        breakaway ? CREATE_BREAKAWAY_FROM_JOB : 0, nullptr, nullptr, &startup, &process))
+        return false;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return true;
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
@@ -135,8 +165,19 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
                         ",\"pid\":" + std::to_string(pid) + ",\"files\":[" + files + "]}\n");
 
     DWORD ms = plannedMs(module);
+    std::string relaunchMs = envVar("KORVANE_STANDIN_RELAUNCH");
+    bool isCopy = commandLine.find("_?=") != std::string::npos;
     std::string stop = envVar("KORVANE_STANDIN_STOP");
     const char* reason = "done";
+    int status = 0;
+    if (!relaunchMs.empty() && isCopy) {
+        ms = strtoul(relaunchMs.c_str(), nullptr, 10);
+    } else if (!relaunchMs.empty()) {
+        bool relaunched = relaunch(module, dir, relaunchMs.find("breakaway") != std::string::npos);
+        reason = relaunched ? "relaunched" : "relaunch failed";
+        status = relaunched ? 0 : 1;
+        ms = 0;
+    }
     while (GetTickCount64() - started < ms) {
         if (!stop.empty() && GetFileAttributesA(stop.c_str()) != INVALID_FILE_ATTRIBUTES) {
             reason = "stopped";
@@ -148,5 +189,5 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     appendLine(log, "{\"event\":\"exit\",\"module\":" + jsonText(module) + ",\"pid\":" +
                         std::to_string(pid) + ",\"time\":\"" + timeText() + "\",\"tick\":" +
                         std::to_string(ended) + ",\"reason\":\"" + reason + "\"}\n");
-    return 0;
+    return status;
 }

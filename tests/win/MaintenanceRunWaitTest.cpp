@@ -1,0 +1,248 @@
+// How long the maintenance run waits, with a maintenance program that behaves
+// like many uninstallers: it relaunches itself from a copy in %TEMP% and returns
+// at once (the stand-in with KORVANE_STANDIN_RELAUNCH). An upgrade waits for the
+// copy too, then cleans up; an uninstall waits for the first program alone; and
+// where no job can be had, an upgrade falls back to that, without a word.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "MessageRecorder.h"
+#include "Seams.h"
+#include "TestFiles.h"
+#include "core/SetupState.h"
+#include "core/Texts.h"
+#include "run/MaintenanceRun.h"
+
+namespace {
+
+// When the progress dialog ended: the monitor ends it once it has seen the run end.
+ULONGLONG dialogEndedAt = 0;
+
+INT_PTR WINAPI timedDialogBox(HINSTANCE instance, LPCSTR name, HWND owner, DLGPROC procedure,
+                              LPARAM parameter) {
+    INT_PTR result = DialogBoxParamA(instance, name, owner, procedure, parameter);
+    dialogEndedAt = GetTickCount64();
+    return result;
+}
+
+// Failing job calls, counted, so that a case proves its call was made.
+int failedCalls = 0;
+
+HANDLE WINAPI noJob(LPSECURITY_ATTRIBUTES, LPCSTR) {
+    ++failedCalls;
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+}
+
+BOOL WINAPI noLimits(HANDLE, JOBOBJECTINFOCLASS, LPVOID, DWORD) {
+    ++failedCalls;
+    SetLastError(ERROR_INVALID_PARAMETER);
+    return FALSE;
+}
+
+// What an older Windows answers when the launcher already runs inside a job.
+BOOL WINAPI nestingRefused(HANDLE, HANDLE) {
+    ++failedCalls;
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+}
+
+BOOL WINAPI unreadableJob(HANDLE, JOBOBJECTINFOCLASS, LPVOID, DWORD, LPDWORD) {
+    ++failedCalls;
+    SetLastError(ERROR_INVALID_HANDLE);
+    return FALSE;
+}
+
+DWORD WINAPI noResume(HANDLE) {
+    ++failedCalls;
+    SetLastError(ERROR_NOT_ENOUGH_QUOTA);
+    return static_cast<DWORD>(-1);
+}
+
+// How long a relaunched copy runs: longer than a stage that does not wait for
+// it takes (a poll, the run-up, the dialog's close, the clean-up's pause), so
+// that whether the stage waited shows in the order of events, not in timing.
+const char* const copyRunsMs = "8000";
+
+bool isCopy(const StandinEvent& e) { return e.module.find("~korvane-standin-") != std::string::npos; }
+
+class MaintenanceRunWaits : public MaintenanceScratch {
+public:
+    void SetUp() override {
+        createScratch("korvane-wait-test");
+        if (HasFatalFailure()) return;
+        std::memset(&state, 0, sizeof state);
+        state.runInstalledSetup = 1;
+        state.upgradeMode = 1;
+        std::strcpy(state.installedVersion, "1.10");
+        std::strcpy(state.setupDirectory, medium.c_str());
+        std::strcpy(state.productName, "Korvane");
+        std::strcpy(state.uninstallCommand, ("\"" + installed + "setup.exe\" -runfromtemp").c_str());
+        dialogEndedAt = 0;
+        failedCalls = 0;
+    }
+
+    // A copy still running is told to stop, and waited for, before its folder goes.
+    void TearDown() override {
+        if (root.empty()) return;
+        writeFile(stop, "");
+        for (int waited = 0; waited < 10000 && copyRunning(); waited += 50) Sleep(50);
+        EXPECT_FALSE(copyRunning()) << "a relaunched copy did not end";
+        removeScratch();
+    }
+
+    bool copyRunning() {
+        int running = 0;
+        for (const StandinEvent& e : readStandinLog(log))
+            if (isCopy(e)) running += e.event == "start" ? 1 : -1;
+        return running > 0;
+    }
+
+    const StandinEvent* find(const std::vector<StandinEvent>& events, const char* event, bool copy) {
+        for (const StandinEvent& e : events)
+            if (e.event == event && isCopy(e) == copy) return &e;
+        return nullptr;
+    }
+
+    // Runs the stage with the dialog timed and boxes recorded; the log as it
+    // was when the stage returned.
+    int32_t run(std::vector<StandinEvent>& events, std::vector<RecordedBox>& boxes) {
+        ProgressCallsGuard calls({nullptr, nullptr, timedDialogBox, nullptr, nullptr});
+        MessageRecorder recorder;
+        int32_t result = runMaintenance(state);
+        events = readStandinLog(log);
+        boxes = recorder.boxes;
+        return result;
+    }
+
+    SetupState state;
+};
+
+}  // namespace
+
+TEST_F(MaintenanceRunWaits, AnUpgradeWaitsForTheCopyTheProgramRelaunchedThenCleansUp) {
+    EnvironmentGuard relaunch("KORVANE_STANDIN_RELAUNCH", copyRunsMs);
+    std::vector<StandinEvent> events;
+    std::vector<RecordedBox> boxes;
+    EXPECT_EQ(run(events, boxes), 0);
+    EXPECT_TRUE(boxes.empty());
+    const StandinEvent* stagedExit = find(events, "exit", false);
+    const StandinEvent* copyStart = find(events, "start", true);
+    const StandinEvent* copyExit = find(events, "exit", true);
+    ASSERT_NE(stagedExit, nullptr);
+    ASSERT_NE(copyStart, nullptr);
+    ASSERT_NE(copyExit, nullptr) << "the stage returned while the relaunched copy still ran";
+    EXPECT_EQ(stagedExit->module, staging + "\\" + installerName);
+    EXPECT_EQ(stagedExit->reason, "relaunched");
+    EXPECT_EQ(copyExit->reason, "done");
+    EXPECT_NE(copyStart->line.find("_?="), std::string::npos);
+    // The staged program returned at once; the dialog stayed until the copy ended.
+    EXPECT_GE(copyExit->tick, stagedExit->tick + 7000);
+    EXPECT_GE(dialogEndedAt, copyExit->tick);
+    // The clean-up came after that.
+    EXPECT_FALSE(exists(staging));
+}
+
+TEST_F(MaintenanceRunWaits, AnUninstallWaitsForItsProgramAlone) {
+    EnvironmentGuard relaunch("KORVANE_STANDIN_RELAUNCH", copyRunsMs);
+    state.upgradeMode = 0;
+    std::strcpy(state.uninstallCommand, ("\"" + installed + "setup.exe\" -x").c_str());
+    std::vector<StandinEvent> events;
+    std::vector<RecordedBox> boxes;
+    EXPECT_EQ(run(events, boxes), 0);
+    EXPECT_TRUE(boxes.empty());
+    const StandinEvent* programExit = find(events, "exit", false);
+    ASSERT_NE(programExit, nullptr);
+    EXPECT_EQ(programExit->module, installed + "setup.exe");
+    EXPECT_EQ(programExit->reason, "relaunched");
+    ASSERT_NE(find(events, "start", true), nullptr);
+    EXPECT_EQ(find(events, "exit", true), nullptr) << "the uninstall waited for the copy";
+    EXPECT_TRUE(copyRunning());
+}
+
+// A program that asks for its helper to leave the job gets that, as it would
+// outside a job: the helper starts, and the upgrade no longer waits for it.
+TEST_F(MaintenanceRunWaits, AHelperStartedToBreakAwayIsStartedAndNotWaitedFor) {
+    EnvironmentGuard relaunch("KORVANE_STANDIN_RELAUNCH", (std::string(copyRunsMs) + " breakaway").c_str());
+    std::vector<StandinEvent> events;
+    std::vector<RecordedBox> boxes;
+    EXPECT_EQ(run(events, boxes), 0);
+    EXPECT_TRUE(boxes.empty());
+    const StandinEvent* stagedExit = find(events, "exit", false);
+    ASSERT_NE(stagedExit, nullptr);
+    EXPECT_EQ(stagedExit->reason, "relaunched");
+    EXPECT_NE(find(events, "start", true), nullptr);
+    EXPECT_EQ(find(events, "exit", true), nullptr);
+    EXPECT_FALSE(exists(staging));
+}
+
+// Every job call that can fail leaves the upgrade with today's wait: the staged
+// program alone, then the clean-up and result 0, and nothing shown.
+TEST_F(MaintenanceRunWaits, WithoutAJobAnUpgradeWaitsForTheStagedProgramAlone) {
+    struct Case {
+        const char* name;
+        ProgramStartCalls start;
+        ProgressDialogCalls monitor;
+    };
+    const ProgressDialogCalls timed = {nullptr, nullptr, timedDialogBox, nullptr, nullptr};
+    const Case cases[] = {
+        {"no job can be created", {noJob, nullptr, nullptr, nullptr}, timed},
+        {"the job refuses its limits", {nullptr, noLimits, nullptr, nullptr}, timed},
+        {"the launcher's own job refuses nesting", {nullptr, nullptr, nestingRefused, nullptr}, timed},
+        {"the job cannot be read", {}, {nullptr, nullptr, timedDialogBox, nullptr, unreadableJob}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TearDown();
+        SetUp();
+        ASSERT_FALSE(HasFatalFailure());
+        EnvironmentGuard relaunch("KORVANE_STANDIN_RELAUNCH", copyRunsMs);
+        std::vector<RecordedBox> boxes;
+        int32_t result;
+        {
+            ProgramStartCallsGuard start(c.start);
+            ProgressCallsGuard monitor(c.monitor);
+            MessageRecorder recorder;
+            result = runMaintenance(state);
+            boxes = recorder.boxes;
+        }
+        std::vector<StandinEvent> events = readStandinLog(log);
+        EXPECT_GE(failedCalls, 1);
+        EXPECT_EQ(result, 0);
+        EXPECT_TRUE(boxes.empty());
+        const StandinEvent* stagedExit = find(events, "exit", false);
+        ASSERT_NE(stagedExit, nullptr);
+        EXPECT_GE(dialogEndedAt, stagedExit->tick);
+        EXPECT_NE(find(events, "start", true), nullptr);
+        EXPECT_EQ(find(events, "exit", true), nullptr) << "the stage waited for the copy";
+        EXPECT_FALSE(exists(staging));
+    }
+}
+
+// A program that cannot be resumed has never run: the failure is shown and ends
+// the stage, and the staged files stay, as with any failed start.
+TEST_F(MaintenanceRunWaits, AProgramThatCannotBeResumedIsAFailedStart) {
+    const std::string text = errorBoxText(ERROR_NOT_ENOUGH_QUOTA);
+    std::vector<RecordedBox> boxes;
+    int32_t result;
+    {
+        ProgramStartCallsGuard start({nullptr, nullptr, nullptr, noResume});
+        MessageRecorder recorder;
+        result = runMaintenance(state);
+        boxes = recorder.boxes;
+    }
+    EXPECT_EQ(failedCalls, 1);
+    EXPECT_EQ(result, ERROR_NOT_ENOUGH_QUOTA);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, text);
+    EXPECT_TRUE(exists(staging + "\\" + installerName));
+    Sleep(1000);
+    EXPECT_TRUE(readStandinLog(log).empty()) << "the program ran";
+    // Ended, not left suspended: its file can go.
+    SetFileAttributesA((staging + "\\" + installerName).c_str(), FILE_ATTRIBUTE_NORMAL);
+    EXPECT_TRUE(DeleteFileA((staging + "\\" + installerName).c_str()));
+}

@@ -1,0 +1,60 @@
+// Guards for the test seams and process-wide settings that tests change: each
+// puts back what was there when it goes out of scope, so that a failed assertion
+// never leaves a hook or a changed setting to the next test.
+#pragma once
+#include <windows.h>
+
+#include <string>
+
+#include "app/Framework.h"
+#include "run/ProgramStart.h"
+#include "ui/ProgressDialog.h"
+
+class ProgressCallsGuard {
+public:
+    explicit ProgressCallsGuard(const ProgressDialogCalls& calls) { setProgressDialogCalls(&calls); }
+    ~ProgressCallsGuard() { setProgressDialogCalls(nullptr); }
+    ProgressCallsGuard(const ProgressCallsGuard&) = delete;
+    ProgressCallsGuard& operator=(const ProgressCallsGuard&) = delete;
+};
+
+class ProgramStartCallsGuard {
+public:
+    explicit ProgramStartCallsGuard(const ProgramStartCalls& calls) { setProgramStartCalls(&calls); }
+    ~ProgramStartCallsGuard() { setProgramStartCalls(nullptr); }
+    ProgramStartCallsGuard(const ProgramStartCallsGuard&) = delete;
+    ProgramStartCallsGuard& operator=(const ProgramStartCallsGuard&) = delete;
+};
+
+// The module the dialogs are loaded from.
+class AppInstanceGuard {
+public:
+    explicit AppInstanceGuard(HINSTANCE instance) : saved(appInstance()) { setAppInstance(instance); }
+    ~AppInstanceGuard() { setAppInstance(saved); }
+    AppInstanceGuard(const AppInstanceGuard&) = delete;
+    AppInstanceGuard& operator=(const AppInstanceGuard&) = delete;
+
+private:
+    HINSTANCE saved;
+};
+
+// One environment variable; null removes it. Restored as it was, also when it
+// was not set at all.
+class EnvironmentGuard {
+public:
+    EnvironmentGuard(const char* name, const char* value) : name(name) {
+        char buffer[32768];
+        SetLastError(0);
+        DWORD length = GetEnvironmentVariableA(name, buffer, sizeof buffer);
+        wasSet = length < sizeof buffer && (length > 0 || GetLastError() != ERROR_ENVVAR_NOT_FOUND);
+        if (wasSet) saved.assign(buffer, length);
+        SetEnvironmentVariableA(name, value);
+    }
+    ~EnvironmentGuard() { SetEnvironmentVariableA(name.c_str(), wasSet ? saved.c_str() : nullptr); }
+    EnvironmentGuard(const EnvironmentGuard&) = delete;
+    EnvironmentGuard& operator=(const EnvironmentGuard&) = delete;
+
+private:
+    std::string name, saved;
+    bool wasSet = false;
+};
