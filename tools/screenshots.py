@@ -4,12 +4,15 @@
     tools/screenshots.py [--build DIR] [--out DIR] [--only NAME ...]
 
 Builds the launcher, the robot and the stand-in (default build dir
-build/screenshots), runs the paths of tools/screenshots/paths.json through the
+build/screenshots) for the Windows build that runs on this machine (tools/winerun
+--arch: the 32-bit one, or the 64-bit one where 32-bit programs cannot run; the
+windows are the same), runs the paths of tools/screenshots/paths.json through the
 end-to-end runner, and saves one PNG per window there, cut to the window, into
 docs/screenshots/. Wine's own Tahoma and Marlett (fonts-wine) are copied into the
-prefix first. Uses DISPLAY when it is set, else a private Xvfb that is
-stopped by its pid at the end. The Wine prefix is KORVANE_WINEPREFIX, else
-<build>/wineprefix.
+prefix first. Uses DISPLAY when it is set, else runs itself under
+tools/with-display. The Wine prefix is KORVANE_WINEPREFIX, else
+<build>/wineprefix. Build logs go to <build>/logs. Fails when a path does not go
+as expected or a picture is missing.
 
 A scenario may set "dpi": Wine's LogPixels (HKCU\\Control Panel\\Desktop) for
 that run; the value is removed again at the end, which gives Wine's 96 dpi.
@@ -23,6 +26,7 @@ import argparse
 import json
 import os
 import re
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -31,32 +35,13 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(HERE)
+sys.path.insert(0, os.path.join(HERE, "bench"))
+
+import winbuild  # noqa: E402
+
 SCENARIOS = os.path.join(HERE, "screenshots", "paths.json")
 DESKTOP_KEY = r"Control Panel\Desktop"
 HOLD_MS = 300000  # the robot's limit; the marker is normally removed long before
-
-
-def build(build_dir):
-    if not os.path.exists(os.path.join(build_dir, "CMakeCache.txt")):
-        subprocess.run(["cmake", "-S", ROOT, "-B", build_dir, "-DCMAKE_BUILD_TYPE=Release",
-                        "-DCMAKE_TOOLCHAIN_FILE=" + os.path.join(ROOT, "cmake", "mingw-w64-i686.cmake")],
-                       check=True, stdout=subprocess.DEVNULL)
-    subprocess.run(["cmake", "--build", build_dir, "-j2", "--target", "KorvaneSetup", "robot", "standin"],
-                   check=True, stdout=subprocess.DEVNULL)
-
-
-def start_xvfb():
-    """A private X server; returns (process, display)."""
-    read_fd, write_fd = os.pipe()
-    xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1280x1024x24",
-                             "-nolisten", "tcp"], pass_fds=(write_fd,), stderr=subprocess.DEVNULL)
-    os.close(write_fd)
-    number = os.read(read_fd, 16).decode().strip()
-    os.close(read_fd)
-    if not number:
-        xvfb.kill()
-        sys.exit("screenshots: Xvfb did not start")
-    return xvfb, ":" + number
 
 
 def window_rectangle():
@@ -113,23 +98,24 @@ def prepare(sc, name, work):
 
 
 def main():
-    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    ap.add_argument("--build", default=os.path.join(ROOT, "build", "screenshots"))
-    ap.add_argument("--out", default=os.path.join(ROOT, "docs", "screenshots"))
+    ap = argparse.ArgumentParser(prog="tools/screenshots.py", description=__doc__,
+                                 formatter_class=argparse.RawDescriptionHelpFormatter)
+    ap.add_argument("--build", default=os.path.join(ROOT, "build", "screenshots"),
+                    help="build folder (default build/screenshots)")
+    ap.add_argument("--out", default=os.path.join(ROOT, "docs", "screenshots"),
+                    help="where the pictures go (default docs/screenshots)")
     ap.add_argument("--only", nargs="*", help="names of the scenarios to run")
     args = ap.parse_args()
     build_dir, out_dir = os.path.abspath(args.build), os.path.abspath(args.out)
+    os.environ["KORVANE_WINEPREFIX"] = os.path.abspath(
+        os.environ.get("KORVANE_WINEPREFIX") or os.path.join(build_dir, "wineprefix"))
+    winbuild.with_display(__file__)
     subprocess.run([os.path.join(HERE, "deps.sh")], check=True)
-    build(build_dir)
+    winbuild.build("screenshots", build_dir, ["KorvaneSetup", "robot", "standin"])
     os.makedirs(out_dir, exist_ok=True)
-    os.environ.setdefault("KORVANE_WINEPREFIX", os.path.join(build_dir, "wineprefix"))
-    prefix = os.environ["KORVANE_WINEPREFIX"]
 
     # Creates the prefix if needed and puts Wine's Tahoma and Marlett into it.
-    subprocess.run([os.path.join(HERE, "winerun"), "--prepare"], check=True)
-    xvfb = None
-    if not os.environ.get("DISPLAY"):
-        xvfb, os.environ["DISPLAY"] = start_xvfb()
+    subprocess.run([winbuild.WINERUN, "--prepare"], check=True)
     work = tempfile.mkdtemp(prefix="korvane-shots-")
     failed = []
     try:
@@ -148,23 +134,22 @@ def main():
                  "--launcher", os.path.join(build_dir, "KorvaneSetup.exe"),
                  "--robot", os.path.join(build_dir, "tools", "robot.exe"),
                  "--standin", os.path.join(build_dir, "tools", "standin.exe"),
-                 "--winerun", os.path.join(HERE, "winerun"), "--work", work, path],
+                 "--winerun", winbuild.WINERUN, "--work", work, path],
                 capture_output=True, text=True)
             done.set()
             camera.join()
             for picture, rect in taken:
                 print("screenshots: %-24s %s" % (picture, "window " + rect if rect else "whole screen (window not found)"))
-            if result.returncode != 0 or len(taken) != len(markers):
+            if result.returncode != 0 or len(taken) != len(markers) or any(rect is None for _, rect in taken):
                 failed.append(sc["name"])
-                print("screenshots: %s did not go as expected:\n%s" % (sc["name"], result.stdout.strip()))
+                print("screenshots: %s did not go as expected (%d of %d pictures of the window):\n%s" % (
+                    sc["name"], sum(rect is not None for _, rect in taken), len(markers),
+                    (result.stdout + result.stderr).strip()))
     finally:
         # Back to Wine's own dpi for whoever uses the prefix next.
-        subprocess.run([os.path.join(HERE, "winerun"), "reg", "delete", "HKCU\\" + DESKTOP_KEY, "/v", "LogPixels",
-                        "/f"], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
-        if xvfb:
-            subprocess.run(["timeout", "30", "wineserver", "-w"], env=dict(os.environ, WINEPREFIX=prefix), check=False)
-            xvfb.terminate()
-            xvfb.wait()
+        subprocess.run([winbuild.WINERUN, "reg", "delete", "HKCU\\" + DESKTOP_KEY, "/v", "LogPixels", "/f"],
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        shutil.rmtree(work, ignore_errors=True)
     print("screenshots: saved in %s%s" % (out_dir, "; failed: " + ", ".join(failed) if failed else ""))
     sys.exit(1 if failed else 0)
 

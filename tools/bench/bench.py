@@ -1,17 +1,20 @@
 #!/usr/bin/env python3
-"""Every benchmark of the launcher in one run, each beside its reference.
+"""Every benchmark of the launcher in one run, each figure beside its reference.
 
-    tools/bench/bench.py [--build DIR] [--runs N] [--skip-monitor]
+tools/bench.sh runs this after installing what is missing. It builds, in a build
+folder of its own (default build/bench), the Windows build that runs on this
+machine (tools/winerun --arch: the 32-bit one, or the 64-bit one where 32-bit
+programs cannot run) with the project's toolchain file: the launcher, the robot,
+the stand-in, and the two benchmark programs bench_bare (tools/bench/bare.cpp, a
+bare Win32 dialog program, the start-up reference) and bench_meter
+(tools/bench/meter.cpp, times and memory from inside Wine). The size figure is of
+the 32-bit release launcher, as shipped (cmake --workflow --preset release). The
+Wine prefix is KORVANE_WINEPREFIX, else <build>/wineprefix. Without DISPLAY it
+runs itself under tools/with-display. Build logs go to <build>/logs, the figures
+to the screen and to <build>/results.txt.
 
-(tools/bench.sh runs this after installing what is missing.) Builds the launcher,
-the robot and the stand-in (default build dir build/bench), and with the same
-compiler flags tools/bench/bare.cpp (a bare Win32 dialog program, the start-up
-reference) and tools/bench/meter.cpp (times and memory from inside Wine). Uses
-DISPLAY when set, else a private Xvfb stopped by its pid. The Wine prefix is
-KORVANE_WINEPREFIX, else <build>/wineprefix.
-
-  size      the exe's size against 100 KiB, its resource section, the banner's
-            share, what a compressor makes of it, and the DLLs it imports
+  size      the release exe's size against 100 KiB, its resource section, the
+            banner's share, what a compressor makes of it, the DLLs it imports
   start-up  CreateProcess to the first visible window, the launcher against the
             bare program, alternating; the launcher's own cost is its time less
             its one-second pause less the bare program's time (medians)
@@ -22,6 +25,9 @@ KORVANE_WINEPREFIX, else <build>/wineprefix.
             Wine's xcopy of the same folder (process start to end), alternating
   monitor   tools/bench/monitor_bench.py: CPU over a 20 s monitored run, cancel
             latency, run-up plus close
+
+Every figure is measured or the command fails: a figure that cannot be measured
+is named with the reason, and the exit status is 1.
 """
 import argparse
 import os
@@ -33,70 +39,76 @@ import tempfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.normpath(os.path.join(HERE, "..", ".."))
-GUID = "3F1B7C2A-9D4E-4B6A-8C21-5E0D7A9B4C13"
+sys.path.insert(0, os.path.join(ROOT, "tools"))
+
+import product  # noqa: E402
+import winbuild  # noqa: E402
+
+GUID = product.identity()["productCode"]
 KIB = 1024
 SIZE_GOAL = 100 * KIB
 BANNER_BYTES = 198568
 PAUSE_US = 1000000
-FLAGS = ["-std=c++17", "-Wall", "-Wextra", "-Os", "-fno-exceptions", "-fno-rtti", "-ffunction-sections",
-         "-fdata-sections", "-DWIN32_LEAN_AND_MEAN", "-DNOMINMAX", "-D_WIN32_WINNT=0x0600", "-static", "-s",
-         "-Wl,--gc-sections", "-Wl,--no-insert-timestamp"]
-CXX = "i686-w64-mingw32-g++-posix" if shutil.which("i686-w64-mingw32-g++-posix") else "i686-w64-mingw32-g++"
+TARGETS = ["KorvaneSetup", "robot", "standin", "bench_bare", "bench_meter"]
+# Longer than any healthy run by far; a program stuck in a message box ends the
+# figure instead of the benchmark waiting for ever.
+METER_LIMIT_S = {"start": 180, "stage": 300, "xcopy": 300}
+
+
+class NotMeasured(Exception):
+    pass
 
 
 def win(path):
     return "Z:" + os.path.abspath(path).replace("/", "\\")
 
 
-def build(build_dir):
-    if not os.path.exists(os.path.join(build_dir, "CMakeCache.txt")):
-        subprocess.run(["cmake", "-S", ROOT, "-B", build_dir, "-DCMAKE_BUILD_TYPE=Release",
-                        "-DCMAKE_TOOLCHAIN_FILE=" + os.path.join(ROOT, "cmake", "mingw-w64-i686.cmake")],
-                       check=True, stdout=subprocess.DEVNULL)
-    subprocess.run(["cmake", "--build", build_dir, "-j2", "--target", "KorvaneSetup", "korvane_win", "robot",
-                    "standin"], check=True, stdout=subprocess.DEVNULL)
-    out = os.path.join(build_dir, "bench")
-    os.makedirs(out, exist_ok=True)
-    subprocess.run([CXX] + FLAGS + ["-mwindows", os.path.join(HERE, "bare.cpp"), "-o",
-                                    os.path.join(out, "bare.exe")], check=True)
-    # The launcher's resources: the upgrade stage shows its progress dialog.
-    resources = os.path.join(out, "resources.o")
-    subprocess.run(["i686-w64-mingw32-windres", "-I", os.path.join(ROOT, "res"), "-I", ROOT,
-                    os.path.join(ROOT, "res", "KorvaneSetup.rc"), "-O", "coff", "-o", resources], check=True)
-    subprocess.run([CXX] + FLAGS + ["-I" + ROOT, os.path.join(HERE, "meter.cpp"), resources,
-                                    os.path.join(build_dir, "libkorvane_win.a"), "-lpsapi", "-luser32", "-lgdi32",
-                                    "-ladvapi32", "-o", os.path.join(out, "meter.exe")], check=True)
-    return out
+def winerun(*args, **kw):
+    return subprocess.run([winbuild.WINERUN] + list(args), capture_output=True, text=True, **kw)
 
 
-def wine(*args, **kw):
-    return subprocess.run([os.path.join(ROOT, "tools", "winerun")] + list(args), capture_output=True, text=True,
-                          **kw)
-
-
-def meter(tools, *args, env=None):
-    result = wine(os.path.join(tools, "meter.exe"), *args, env=env)
+def meter(tools, mode, *args, env=None):
+    """meter.exe's "name value" lines; a failure names the run and the meter's reason."""
+    try:
+        result = winerun(os.path.join(tools, "meter.exe"), mode, *args, env=env, timeout=METER_LIMIT_S[mode])
+    except subprocess.TimeoutExpired:
+        # Ends what the stuck run left in this benchmark's own prefix.
+        subprocess.run(["wineserver", "-k"], env=dict(os.environ, WINEPREFIX=os.environ["KORVANE_WINEPREFIX"]))
+        raise NotMeasured("meter.exe %s %s did not end within %d s" % (mode, " ".join(args), METER_LIMIT_S[mode]))
     values = {}
     for line in result.stdout.splitlines():
         parts = line.split()
-        if len(parts) == 2:
+        if len(parts) == 2 and parts[1].lstrip("-").isdigit():
             values[parts[0]] = int(parts[1])
+    if result.returncode != 0:
+        said = [l for l in result.stderr.splitlines() if l.startswith("meter:")] or result.stderr.splitlines()[-3:]
+        raise NotMeasured("meter.exe %s %s ended with %d: %s" % (mode, " ".join(args), result.returncode,
+                                                                 " / ".join(said) or "no message"))
     return values
+
+
+def objdump():
+    for name in ("i686-w64-mingw32-objdump", "x86_64-w64-mingw32-objdump", "objdump"):
+        if shutil.which(name):
+            return name
+    raise NotMeasured("no objdump that reads PE files (Debian: binutils-mingw-w64-i686)")
 
 
 def bench_size(exe):
     size = os.path.getsize(exe)
-    objdump = "i686-w64-mingw32-objdump"
-    headers = subprocess.run([objdump, "-h", exe], capture_output=True, text=True).stdout
-    rsrc = 0
-    for line in headers.splitlines():
-        parts = line.split()
-        if len(parts) > 2 and parts[1] == ".rsrc":
-            rsrc = int(parts[2], 16)
-    imports = [l.split("DLL Name:")[1].strip() for l in subprocess.run(
-        [objdump, "-p", exe], capture_output=True, text=True).stdout.splitlines() if "DLL Name:" in l]
-    packed = len(subprocess.run(["xz", "-9e", "-c", exe], capture_output=True).stdout)
-    return {"size": size, "rsrc": rsrc, "imports": imports, "xz": packed}
+    tool = objdump()
+    headers = subprocess.run([tool, "-h", exe], capture_output=True, text=True)
+    private = subprocess.run([tool, "-p", exe], capture_output=True, text=True)
+    if headers.returncode != 0 or private.returncode != 0:
+        raise NotMeasured("%s could not read %s: %s" % (tool, exe, (headers.stderr + private.stderr).strip()))
+    rsrc = [int(p[2], 16) for p in (l.split() for l in headers.stdout.splitlines()) if len(p) > 2 and p[1] == ".rsrc"]
+    imports = [l.split("DLL Name:")[1].strip() for l in private.stdout.splitlines() if "DLL Name:" in l]
+    if len(rsrc) != 1 or not imports:
+        raise NotMeasured("%s shows no resource section or no imports in %s" % (tool, exe))
+    packed = subprocess.run(["xz", "-9e", "-c", exe], capture_output=True)
+    if packed.returncode != 0:
+        raise NotMeasured("xz failed: %s" % packed.stderr.decode(errors="replace").strip())
+    return {"size": size, "rsrc": rsrc[0], "imports": imports, "xz": len(packed.stdout)}
 
 
 def bench_startup(launcher, tools, work, runs):
@@ -105,13 +117,14 @@ def bench_startup(launcher, tools, work, runs):
     shutil.copyfile(launcher, os.path.join(medium, "KorvaneSetup.exe"))
     with open(os.path.join(medium, "setup.ini"), "w", newline="") as f:
         f.write("[Startup]\r\nProductGUID=%s\r\nProduct=Korvane\r\n" % GUID)
-    bare = os.path.join(tools, "bare.exe")
-    meter(tools, "start", win(bare))  # warm both
-    meter(tools, "start", win(os.path.join(medium, "KorvaneSetup.exe")))
+    programs = {"bare": win(os.path.join(tools, "bare.exe")),
+                "launcher": win(os.path.join(medium, "KorvaneSetup.exe"))}
+    for exe in programs.values():  # warm both: page cache, DLLs, Wine's font cache
+        meter(tools, "start", exe)
     rows = {"launcher": [], "bare": []}
     for _ in range(runs):
-        rows["bare"].append(meter(tools, "start", win(bare)))
-        rows["launcher"].append(meter(tools, "start", win(os.path.join(medium, "KorvaneSetup.exe"))))
+        for name in ("bare", "launcher"):
+            rows[name].append(meter(tools, "start", programs[name]))
     return rows
 
 
@@ -131,19 +144,22 @@ def bench_staging(tools, work, runs, files=200, total=100 * 1024 * 1024):
         f.write("[InstallShield Silent]\r\nVersion=v7.00\r\n")
     stamp = os.path.join(work, "stamp.txt")
     env = dict(os.environ, KORVANE_BENCH_STAMP=win(stamp))
+    target = os.path.join(work, "xcopy-target")
     launcher, xcopy = [], []
     for i in range(runs + 1):  # the first round warms the caches and is not counted
         if os.path.exists(stamp):
             os.remove(stamp)
         values = meter(tools, "stage", win(medium) + "\\", win(maint), env=env)
-        started = int(open(stamp).read()) if os.path.exists(stamp) else None
-        target = os.path.join(work, "xcopy-target")
+        if not os.path.exists(stamp):
+            raise NotMeasured("the upgrade stage returned 0 but the staged extsetup.exe never ran")
+        with open(stamp) as f:
+            started = int(f.read())
         shutil.rmtree(target, ignore_errors=True)
         x = meter(tools, "xcopy", win(maint), win(target))
-        ok = values.get("status") == 0 and started is not None and len(os.listdir(target)) == files
+        count = len(os.listdir(target)) if os.path.isdir(target) else 0
         shutil.rmtree(target, ignore_errors=True)
-        if not ok:
-            return None, copied
+        if count != files:
+            raise NotMeasured("xcopy copied %d of %d files" % (count, files))
         if i > 0:
             launcher.append(started - values["called_us"])
             xcopy.append(x["xcopy_us"])
@@ -154,95 +170,128 @@ def ms(us):
     return us / 1000.0
 
 
+def runs_ms(values):
+    return ", ".join("%.0f" % ms(v) for v in values)
+
+
+def report_size(say, exe):
+    s = bench_size(exe)
+    say("size      32-bit release exe %d bytes = %.1f KiB, %.2f x the 100 KiB goal; resources %.1f KiB (banner %d "
+        "bytes), code and data %.1f KiB" % (s["size"], s["size"] / KIB, s["size"] / SIZE_GOAL, s["rsrc"] / KIB,
+                                            BANNER_BYTES, (s["size"] - s["rsrc"]) / KIB))
+    say("          xz -9e of the exe: %.1f KiB (%.2f x the goal): what an exe packer would start from"
+        % (s["xz"] / KIB, s["xz"] / SIZE_GOAL))
+    say("          imports: %s" % ", ".join(s["imports"]))
+
+
+def report_startup(say, rows):
+    l_shown = [r["shown_us"] for r in rows["launcher"]]
+    b_shown = [r["shown_us"] for r in rows["bare"]]
+    l, b = statistics.median(l_shown), statistics.median(b_shown)
+    say("start-up  to the first visible window, median: launcher %.0f ms, bare program %.0f ms; launcher less its "
+        "1000 ms pause %.0f ms = %.2f x the bare program; own cost %+.0f ms (goal <= 50 ms)"
+        % (ms(l), ms(b), ms(l - PAUSE_US), (l - PAUSE_US) / b, ms(l - PAUSE_US - b)))
+    say("          launcher runs %s ms; bare %s ms" % (runs_ms(l_shown), runs_ms(b_shown)))
+    mib = KIB * KIB
+    lw = statistics.median(r["peak_working_set"] for r in rows["launcher"])
+    bw = statistics.median(r["peak_working_set"] for r in rows["bare"])
+    lp = statistics.median(r["peak_pagefile"] for r in rows["launcher"])
+    bp = statistics.median(r["peak_pagefile"] for r in rows["bare"])
+    say("memory    peak working set: launcher %.1f MiB, bare %.1f MiB (%.2f x, +%.1f MiB); peak pagefile use: "
+        "launcher %.1f MiB, bare %.1f MiB (%.2f x, +%.1f MiB)" % (lw / mib, bw / mib, lw / bw, (lw - bw) / mib,
+                                                                 lp / mib, bp / mib, lp / bp, (lp - bp) / mib))
+
+
+def report_staging(say, st, copied):
+    l, x = statistics.median(st["launcher"]), statistics.median(st["xcopy"])
+    mib = copied / KIB / KIB
+    say("staging   200 files, %.0f MiB, median: launcher %.0f ms (%.0f MiB/s), Wine's xcopy %.0f ms (%.0f MiB/s); "
+        "launcher throughput %.2f x xcopy's (goal >= 0.9)" % (mib, ms(l), mib / (l / 1e6), ms(x), mib / (x / 1e6),
+                                                               x / l))
+    say("          launcher runs %s ms; xcopy %s ms" % (runs_ms(st["launcher"]), runs_ms(st["xcopy"])))
+
+
+def report_monitor(say, build_dir, runs):
+    result = subprocess.run([sys.executable, os.path.join(HERE, "monitor_bench.py"), "--build", build_dir,
+                             "--runs", str(runs)], capture_output=True, text=True)
+    for line in result.stdout.strip().splitlines():
+        say("monitor   " + line)
+    if result.returncode != 0:
+        raise NotMeasured("monitor_bench.py ended with %d: %s" % (
+            result.returncode, " / ".join(result.stderr.strip().splitlines()[-6:]) or "no message"))
+
+
+def prepare_prefix():
+    """The prefix made and Wine's settings for a desktop-like run: no 2-second wait
+    for every hidden window (as with a window manager), Wine's own 96 dpi."""
+    steps = [["--prepare"], ["reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed", "/d", "N", "/f"]]
+    for step in steps:
+        result = winerun(*step)
+        if result.returncode != 0:
+            sys.exit("bench: tools/winerun %s failed: %s" % (" ".join(step), result.stderr.strip()))
+    winerun("reg", "delete", r"HKCU\Control Panel\Desktop", "/v", "LogPixels", "/f")  # absent is fine
+    # A launcher left running in this prefix would make every measured start end
+    # at once: the single-instance rule hands over to it without a window.
+    running = winbuild.processes("KorvaneSetup.exe", os.environ["KORVANE_WINEPREFIX"])
+    if running:
+        sys.exit("bench: a launcher already runs in the prefix %s (pid %s); end it first (WINEPREFIX=%s "
+                 "wineserver -k)" % (os.environ["KORVANE_WINEPREFIX"], ", ".join(map(str, running)),
+                                     os.environ["KORVANE_WINEPREFIX"]))
+    version = winerun("--version")
+    if version.returncode != 0 or not version.stdout.strip():
+        sys.exit("bench: tools/winerun --version failed: %s" % version.stderr.strip())
+    return version.stdout.strip()
+
+
 def main():
-    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    ap.add_argument("--build", default=os.path.join(ROOT, "build", "bench"))
-    ap.add_argument("--runs", type=int, default=5)
+    ap = argparse.ArgumentParser(prog="tools/bench/bench.py", description=__doc__,
+                                 formatter_class=argparse.RawDescriptionHelpFormatter)
+    ap.add_argument("--build", default=os.path.join(ROOT, "build", "bench"), help="build folder (default build/bench)")
+    ap.add_argument("--runs", type=int, default=5, help="measured runs of each figure (default 5)")
     ap.add_argument("--skip-monitor", action="store_true", help="leave out the monitor's figures (2-3 minutes)")
     args = ap.parse_args()
     build_dir = os.path.abspath(args.build)
-    tools = build(build_dir)
-    launcher = os.path.join(build_dir, "KorvaneSetup.exe")
-    os.environ.setdefault("KORVANE_WINEPREFIX", os.path.join(build_dir, "wineprefix"))
-    prefix = os.environ["KORVANE_WINEPREFIX"]
-    xvfb = None
-    if not os.environ.get("DISPLAY"):
-        read_fd, write_fd = os.pipe()
-        xvfb = subprocess.Popen(["Xvfb", "-displayfd", str(write_fd), "-screen", "0", "1280x1024x24", "-nolisten",
-                                 "tcp"], pass_fds=(write_fd,), stderr=subprocess.DEVNULL)
-        os.close(write_fd)
-        os.environ["DISPLAY"] = ":" + os.read(read_fd, 16).decode().strip()
-        os.close(read_fd)
-    work = tempfile.mkdtemp(prefix="korvane-bench-")
-    lines = []
+    os.environ["KORVANE_WINEPREFIX"] = os.path.abspath(
+        os.environ.get("KORVANE_WINEPREFIX") or os.path.join(build_dir, "wineprefix"))
+    winbuild.with_display(__file__)
+
+    arch = winbuild.build("bench", build_dir, TARGETS)
+    release_exe = winbuild.release("bench", os.path.join(build_dir, "logs", "release.log"))
+    tools = os.path.join(build_dir, "tools")
+    wine_version = prepare_prefix()
+    lines, failed = [], []
 
     def say(text=""):
         print(text, flush=True)
         lines.append(text)
 
+    say("KorvaneSetup benchmarks, %s, %d runs each; the launcher under Wine is the %s build" % (
+        wine_version, args.runs, {"win": "32-bit", "win64": "64-bit test"}[arch]))
+    say("machine: %s, %d cores; load average at the start %s" % (
+        os.uname().nodename, os.cpu_count(), " / ".join("%.2f" % v for v in os.getloadavg())))
+    say()
+    work = tempfile.mkdtemp(prefix="korvane-bench-")
+    figures = [("size", lambda: report_size(say, release_exe)),
+               ("start-up and memory", lambda: report_startup(say, bench_startup(os.path.join(build_dir, "KorvaneSetup.exe"),
+                                                                      tools, work, args.runs))),
+               ("staging", lambda: report_staging(say, *bench_staging(tools, work, args.runs)))]
+    if not args.skip_monitor:
+        figures.append(("monitor", lambda: report_monitor(say, build_dir, args.runs)))
     try:
-        # As a desktop with a window manager: no 2-second wait for every hidden window.
-        wine("reg", "add", r"HKCU\Software\Wine\X11 Driver", "/v", "Managed", "/d", "N", "/f")
-        wine("reg", "delete", r"HKCU\Control Panel\Desktop", "/v", "LogPixels", "/f")
-        wine_version = subprocess.run(["wine", "--version"], capture_output=True, text=True).stdout.strip()
-        say("KorvaneSetup benchmarks, %s, %d runs each" % (wine_version, args.runs))
-        say()
-
-        s = bench_size(launcher)
-        say("size      exe %d bytes = %.1f KiB, %.2f x the 100 KiB goal; resources %.1f KiB (banner %d bytes), "
-            "code and data %.1f KiB" % (s["size"], s["size"] / KIB, s["size"] / SIZE_GOAL, s["rsrc"] / KIB,
-                                        BANNER_BYTES, (s["size"] - s["rsrc"]) / KIB))
-        say("          xz -9e of the exe: %.1f KiB (%.2f x the goal): what an exe packer would start from"
-            % (s["xz"] / KIB, s["xz"] / SIZE_GOAL))
-        say("          imports: %s" % ", ".join(s["imports"]))
-
-        rows = bench_startup(launcher, tools, work, args.runs)
-        l_shown = [r["shown_us"] for r in rows["launcher"] if "shown_us" in r]
-        b_shown = [r["shown_us"] for r in rows["bare"] if "shown_us" in r]
-        if l_shown and b_shown:
-            l, b = statistics.median(l_shown), statistics.median(b_shown)
-            own = l - PAUSE_US - b
-            say("start-up  to the first visible window, median: launcher %.0f ms, bare program %.0f ms; launcher "
-                "less its 1000 ms pause %.0f ms = %.2f x the bare program; own cost %+.0f ms (goal <= 50 ms)"
-                % (ms(l), ms(b), ms(l - PAUSE_US), (l - PAUSE_US) / b, ms(own)))
-            say("          launcher runs %s ms; bare %s ms" % (
-                ", ".join("%.0f" % ms(v) for v in l_shown), ", ".join("%.0f" % ms(v) for v in b_shown)))
-            lw = statistics.median(r["peak_working_set"] for r in rows["launcher"])
-            bw = statistics.median(r["peak_working_set"] for r in rows["bare"])
-            lp = statistics.median(r["peak_pagefile"] for r in rows["launcher"])
-            bp = statistics.median(r["peak_pagefile"] for r in rows["bare"])
-            say("memory    peak working set: launcher %.1f MiB, bare %.1f MiB (%.2f x, +%.1f MiB); peak pagefile "
-                "use: launcher %.1f MiB, bare %.1f MiB (%.2f x, +%.1f MiB)" % (
-                    lw / KIB / KIB, bw / KIB / KIB, lw / bw, (lw - bw) / KIB / KIB,
-                    lp / KIB / KIB, bp / KIB / KIB, lp / bp, (lp - bp) / KIB / KIB))
-        else:
-            say("start-up  not measured: a program showed no window")
-
-        st, copied = bench_staging(tools, work, args.runs)
-        if st:
-            l, x = statistics.median(st["launcher"]), statistics.median(st["xcopy"])
-            say("staging   200 files, %.0f MiB, median: launcher %.0f ms (%.0f MiB/s), Wine's xcopy %.0f ms "
-                "(%.0f MiB/s); launcher throughput %.2f x xcopy's (goal >= 0.9)" % (
-                    copied / KIB / KIB, ms(l), copied / KIB / KIB / (l / 1e6), ms(x),
-                    copied / KIB / KIB / (x / 1e6), x / l))
-            say("          launcher runs %s ms; xcopy %s ms" % (
-                ", ".join("%.0f" % ms(v) for v in st["launcher"]), ", ".join("%.0f" % ms(v) for v in st["xcopy"])))
-        else:
-            say("staging   not measured: the upgrade stage or xcopy did not complete")
-
-        if not args.skip_monitor:
-            result = subprocess.run([sys.executable, os.path.join(HERE, "monitor_bench.py"), "--build", build_dir,
-                                     "--runs", str(args.runs)], capture_output=True, text=True)
-            for line in result.stdout.strip().splitlines():
-                say("monitor   " + line)
+        for name, measure in figures:
+            try:
+                measure()
+            except NotMeasured as e:
+                failed.append(name)
+                say("%s NOT MEASURED: %s" % (name, e))
     finally:
         shutil.rmtree(work, ignore_errors=True)
-        if xvfb:
-            subprocess.run(["timeout", "30", "wineserver", "-w"], env=dict(os.environ, WINEPREFIX=prefix))
-            xvfb.terminate()
-            xvfb.wait()
-    with open(os.path.join(tools, "results.txt"), "w") as f:
+    say()
+    say("load average at the end %s" % " / ".join("%.2f" % v for v in os.getloadavg()))
+    with open(os.path.join(build_dir, "results.txt"), "w") as f:
         f.write("\n".join(lines) + "\n")
+    if failed:
+        sys.exit("bench: %s could not be measured (see above)" % ", ".join(failed))
 
 
 if __name__ == "__main__":

@@ -1,36 +1,53 @@
 #!/usr/bin/env python3
 """Cost and latency of the process monitor, measured on the real launcher under Wine.
 
-    monitor_bench.py --build BUILD_DIR [--runs N]
+tools/bench/bench.py runs this with its build folder; it can also run alone on a
+build folder that holds the Windows build (KorvaneSetup, robot, standin). Each run
+is an end-to-end scenario (tests/e2e/runner.py) that must pass: a run that goes
+wrong fails the command with the runner's account, and no figure is guessed. The
+prefix is KORVANE_WINEPREFIX, else <build>/wineprefix. Without DISPLAY it runs
+itself under tools/with-display. Three figures, each for both paths that wait for
+a maintenance program: the uninstall of the same version (the registered program)
+and the upgrade of 1.10 (the staged extsetup.exe, with the silent switches):
 
-Needs DISPLAY (an Xvfb is fine) and the Windows build (KorvaneSetup, robot,
-standin). Uses the end-to-end runner, so the prefix is KORVANE_WINEPREFIX or the
-runner's default. Three figures:
-
-  cpu      CPU time of the launcher's process (both threads) over 20 s while the
-           maintenance program runs, as a share of one core; wineserver's share in
-           the same window is printed beside it (the robot polls through it too,
-           so it is an upper bound for what the launcher causes there).
-  cancel   from the press of "Cancel" (the robot presses it a fixed delay after the
-           dialog appeared) to the end of the launcher process.
+  cpu      CPU time of the launcher's process (all its threads) over 20 s while
+           the maintenance program runs and the progress dialog steps, as a share
+           of one core; wineserver's share in the same window is printed beside
+           it (the robot polls through it too, so it is an upper bound for what
+           the launcher causes there).
+  cancel   from the press of "Cancel" (the robot presses it a fixed delay after
+           the progress dialog appeared) to the end of the launcher process.
   close    from the exit of the maintenance program to the end of the launcher:
            the wait for the monitor's next once-a-second poll, the run-up of the
-           bar (5 ms per remaining step) and the close.
+           bar (5 ms per remaining step) and the close; for the upgrade also the
+           one-second wait before the staged files are removed, their removal and
+           the start of the new installer.
 """
 import argparse
 import json
 import os
+import shutil
 import statistics
 import subprocess
 import sys
-import shutil
 import tempfile
 import threading
 import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.normpath(os.path.join(HERE, "..", ".."))
+sys.path.insert(0, HERE)
+
+import winbuild  # noqa: E402
+
 TICKS = os.sysconf("SC_CLK_TCK")
+CPU_WINDOW_S = 20
+PROGRESS = {"caption": "Setup", "buttons": ["Cancel"]}
+PATHS = ("uninstall", "upgrade")
+
+
+class Failed(Exception):
+    pass
 
 
 def cpu_seconds(pid):
@@ -39,99 +56,149 @@ def cpu_seconds(pid):
     return (int(fields[11]) + int(fields[12])) / TICKS
 
 
-def find_processes(needle, prefix):
-    found = []
-    for entry in os.listdir("/proc"):
-        if not entry.isdigit():
-            continue
-        try:
-            cmd = open("/proc/%s/cmdline" % entry, "rb").read().replace(b"\0", b" ").decode("utf-8", "replace")
-            env = open("/proc/%s/environ" % entry, "rb").read().split(b"\0")
-        except OSError:
-            continue
-        if needle in cmd and ("WINEPREFIX=" + prefix).encode() in env:
-            found.append(int(entry))
-    return found
-
-
 def run(build, work, scenario, name):
+    """One scenario through the runner; its transcript and the stand-in's records."""
     path = os.path.join(work, name + ".json")
-    json.dump(scenario, open(path, "w"))
-    subprocess.run([sys.executable, os.path.join(ROOT, "tests/e2e/runner.py"),
-                    "--launcher", os.path.join(build, "KorvaneSetup.exe"),
-                    "--robot", os.path.join(build, "tools/robot.exe"),
-                    "--standin", os.path.join(build, "tools/standin.exe"),
-                    "--winerun", os.path.join(ROOT, "tools/winerun"),
-                    "--work", work, path], stdout=subprocess.DEVNULL, check=False)
+    with open(path, "w") as f:
+        json.dump(scenario, f)  # one scenario to a file: its name is the file's
+    result = subprocess.run([sys.executable, os.path.join(ROOT, "tests", "e2e", "runner.py"),
+                             "--launcher", os.path.join(build, "KorvaneSetup.exe"),
+                             "--robot", os.path.join(build, "tools", "robot.exe"),
+                             "--standin", os.path.join(build, "tools", "standin.exe"),
+                             "--winerun", winbuild.WINERUN, "--work", work, path], capture_output=True, text=True)
+    if result.returncode != 0:
+        raise Failed("the %s run went wrong (runner exit %d):\n%s%s" % (
+            name, result.returncode, result.stdout.strip(), ("\n" + result.stderr.strip()).rstrip()))
     out = os.path.join(work, name)
-    transcript = json.load(open(os.path.join(out, "transcript.json")))
-    log = [json.loads(l) for l in open(os.path.join(out, "standin.log"))]
+    with open(os.path.join(out, "transcript.json")) as f:
+        transcript = json.load(f)
+    with open(os.path.join(out, "standin.log")) as f:
+        log = [json.loads(l) for l in f]
     return transcript, log
 
 
-def uninstall(plan_ms, answers):
-    return {"installed": {"version": "2.00"}, "plan": {"{maint}\\setup.exe": plan_ms},
-            "answers": ["Yes"] + answers, "timeout_ms": plan_ms + 30000}
+def scenario(path, plan_ms, answer, exit_within_ms):
+    """A run that waits PLAN_MS for the maintenance program of PATH, then ANSWER in
+    the progress dialog ("wait", or a press of Cancel)."""
+    waits = answer == "wait"
+    if path == "uninstall":
+        installed, watched = "2.00", "{maint}\\setup.exe"
+        started = [{"module": watched, "cmdline": "-runfromtemp -l0x0409 -removeonly"}]
+    else:
+        installed, watched = "1.10", "{staging}\\extsetup.exe"
+        started = [{"module": watched, "files": ["extsetup.exe", "setup.exe", "v1uninst100.iss"]}]
+        if waits:  # a finished upgrade goes on to the new installer
+            started.append({"module": "{medium}\\extsetup.exe"})
+    expect = {"windows": [{"caption": "Setup", "buttons": ["Yes", "No"]}, PROGRESS], "started": started,
+              "exit_within_ms": exit_within_ms}
+    if path == "upgrade" and not waits:
+        expect["staging"] = None  # left for the next run, by design
+    return {"installed": {"version": installed}, "plan": {watched: plan_ms}, "answers": ["Yes", answer],
+            "timeout_ms": plan_ms + 30000, "expect": expect}
 
 
-def measure_cpu(build, work, prefix):
-    samples = {}
+def measure_cpu(build, work, prefix, path):
+    """The launcher's and wineserver's CPU share over a window that starts once the
+    maintenance program runs (the stand-in's start record) and ends before it exits."""
+    samples, problems = {}, []
+    name = "bench-cpu-" + path
+    standin_log = os.path.join(work, name, "standin.log")
+    done = threading.Event()
 
     def sampler():
-        deadline = time.monotonic() + 30
-        launcher = []
-        while not launcher and time.monotonic() < deadline:
-            launcher = find_processes("KorvaneSetup.exe", prefix)
+        deadline = time.monotonic() + 120
+        while not done.is_set() and time.monotonic() < deadline:
+            if os.path.exists(standin_log) and '"start"' in open(standin_log).read():
+                break
             time.sleep(0.1)
-        server = find_processes("wineserver", prefix)
-        time.sleep(4)  # past the questions: the dialog is up, the monitor is stepping
-        if not launcher:
+        else:
+            problems.append("the maintenance program did not start within 120 s")
             return
-        start = (cpu_seconds(launcher[0]), cpu_seconds(server[0]) if server else 0.0)
-        time.sleep(20)
-        end = (cpu_seconds(launcher[0]), cpu_seconds(server[0]) if server else 0.0)
-        samples["launcher"] = (end[0] - start[0]) / 20
-        samples["wineserver"] = (end[1] - start[1]) / 20
+        launcher = winbuild.processes("KorvaneSetup.exe", prefix)
+        server = winbuild.processes("wineserver", prefix)
+        if len(launcher) != 1 or len(server) != 1:
+            problems.append("expected one launcher and one wineserver of prefix %s, found %d and %d" % (
+                prefix, len(launcher), len(server)))
+            return
+        time.sleep(1)  # the progress dialog is up and the monitor is stepping
+        try:
+            start = (cpu_seconds(launcher[0]), cpu_seconds(server[0]))
+            time.sleep(CPU_WINDOW_S)
+            end = (cpu_seconds(launcher[0]), cpu_seconds(server[0]))
+        except OSError:
+            problems.append("the launcher or wineserver ended within the %d s window" % CPU_WINDOW_S)
+            return
+        if '"exit"' in open(standin_log).read():
+            problems.append("the maintenance program ended within the %d s window" % CPU_WINDOW_S)
+            return
+        samples["launcher"] = (end[0] - start[0]) / CPU_WINDOW_S
+        samples["wineserver"] = (end[1] - start[1]) / CPU_WINDOW_S
 
     thread = threading.Thread(target=sampler)
     thread.start()
-    run(build, work, uninstall(28000, ["wait"]), "bench-cpu")
-    thread.join()
+    try:
+        run(build, work, scenario(path, (CPU_WINDOW_S + 8) * 1000, "wait", 60000), name)
+    finally:
+        done.set()
+        thread.join()
+    if problems:
+        raise Failed("cpu of the %s: %s" % (path, "; ".join(problems)))
     return samples
 
 
+def measure(build, work, prefix, runs, path):
+    cancel, close = [], []
+    for i in range(runs):
+        delay = 1500 + 230 * i  # different places within the one-second pause
+        t, _ = run(build, work, scenario(path, 20000, {"press": "Cancel", "delay": delay}, 10000),
+                   "bench-cancel-" + path)
+        cancel.append(t["exit_ms"] - (t["windows"][-1]["shown_ms"] + delay))
+        t, log = run(build, work, scenario(path, 2000 + 170 * i, "wait", 30000), "bench-close-" + path)
+        watched = [r["pid"] for r in log if r["event"] == "start"][0]
+        exits = [r["tick"] for r in log if r["event"] == "exit" and r["pid"] == watched]
+        if len(exits) != 1:
+            raise Failed("close of the %s: the stand-in recorded %d exits of the maintenance program" % (
+                path, len(exits)))
+        close.append(t["launch_tick"] + t["exit_ms"] - exits[0])
+    return cancel, close, measure_cpu(build, work, prefix, path)
+
+
 def main():
-    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
-    ap.add_argument("--build", required=True)
-    ap.add_argument("--runs", type=int, default=5)
+    ap = argparse.ArgumentParser(prog="tools/bench/monitor_bench.py", description=__doc__,
+                                 formatter_class=argparse.RawDescriptionHelpFormatter)
+    ap.add_argument("--build", required=True, help="build folder with KorvaneSetup.exe, tools/robot.exe, "
+                                                   "tools/standin.exe")
+    ap.add_argument("--runs", type=int, default=5, help="runs of the cancel and close figures (default 5)")
     args = ap.parse_args()
     build = os.path.abspath(args.build)
-    prefix = os.environ.get("KORVANE_WINEPREFIX") or os.path.join(ROOT, "build", "wineprefix")
+    for exe in ("KorvaneSetup.exe", "tools/robot.exe", "tools/standin.exe"):
+        if not os.path.isfile(os.path.join(build, exe)):
+            sys.exit("monitor_bench: %s has no %s: build the Windows build there first" % (build, exe))
+    prefix = os.path.abspath(os.environ.get("KORVANE_WINEPREFIX") or os.path.join(build, "wineprefix"))
     os.environ["KORVANE_WINEPREFIX"] = prefix
+    winbuild.with_display(__file__)
     work = tempfile.mkdtemp(prefix="korvane-bench-")
+    figures = {}
+    try:
+        for path in PATHS:
+            figures[path] = measure(build, work, prefix, args.runs, path)
+    except Failed as e:
+        sys.exit("monitor_bench: %s" % e)
+    finally:
+        shutil.rmtree(work, ignore_errors=True)
 
-    cancel, close = [], []
-    for i in range(args.runs):
-        delay = 1500 + 230 * i  # different places within the one-second pause
-        t, _ = run(build, work, uninstall(20000, [{"press": "Cancel", "delay": delay}]), "bench-cancel")
-        dialog = t["windows"][-1]
-        cancel.append(t["exit_ms"] - (dialog["shown_ms"] + delay))
-        t, log = run(build, work, uninstall(2000 + 170 * i, ["wait"]), "bench-close")
-        exited = [r for r in log if r["event"] == "exit"][0]["tick"]
-        close.append(t["launch_tick"] + t["exit_ms"] - exited)
-    cpu = measure_cpu(build, work, prefix)
-    shutil.rmtree(work, ignore_errors=True)
-
-    def show(label, values, goal):
-        print("%-8s mean %5.0f ms  min %5.0f  max %5.0f  (goal %s; n=%d)" % (
-            label, statistics.mean(values), min(values), max(values), goal, len(values)))
-    show("cancel", cancel, "<= 1050 ms")
-    show("close", close, "<= 1600 ms for run-up and close, plus up to 1000 ms until the next poll")
-    if cpu:
-        print("cpu      launcher %.2f %% of one core over 20 s (goal < 1 %%); wineserver %.2f %%" % (
-            cpu["launcher"] * 100, cpu["wineserver"] * 100))
-    else:
-        print("cpu      launcher process not found")
+    def show(label, path, values, goal):
+        print("%-6s %-9s mean %5.0f ms  min %5.0f  max %5.0f  (goal %s; n=%d)" % (
+            label, path, statistics.mean(values), min(values), max(values), goal, len(values)))
+    for path in PATHS:
+        show("cancel", path, figures[path][0], "<= 1050 ms")
+    show("close", "uninstall", figures["uninstall"][1],
+         "<= 1600 ms for run-up and close, plus up to 1000 ms until the next poll")
+    show("close", "upgrade", figures["upgrade"][1], "as the uninstall's, plus the 1000 ms wait before the clean-up")
+    for path in PATHS:
+        cpu = figures[path][2]
+        print("cpu    %-9s launcher %.2f %% of one core over %d s (goal < 1 %%); wineserver %.2f %%" % (
+            path, cpu["launcher"] * 100, CPU_WINDOW_S, cpu["wineserver"] * 100))
 
 
 if __name__ == "__main__":
