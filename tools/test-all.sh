@@ -5,7 +5,7 @@
 # what is missing first (as root). Ends with one summary line:
 # "tests: N passed, M failed".
 #
-# The Wine tests run in parallel (KORVANE_WINE_WORKERS, default 3), each worker
+# The Wine tests run in parallel (KORVANE_WINE_WORKERS, default 5), each worker
 # with a Wine prefix of its own, copied from one prepared prefix, and each test
 # with an Xvfb display of its own; the native tests and the fuzzing run beside
 # them. Logs go to build/logs.
@@ -21,7 +21,7 @@ tools/deps.sh || exit 1
 
 export KORVANE_WINEPREFIX=${KORVANE_WINEPREFIX:-$root/build/wineprefix}
 export WINEPREFIX=$KORVANE_WINEPREFIX WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-workers=${KORVANE_WINE_WORKERS:-3}
+workers=${KORVANE_WINE_WORKERS:-5}
 
 wine_pid=""
 cleanup() {
