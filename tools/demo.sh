@@ -81,6 +81,7 @@ cp "$standin" "$medium/extsetup.exe"
 cp tools/medium/v1uninst100.iss "$medium/v1uninst100.iss"
 sed -e "s/@PRODUCT_CODE@/$guid/" -e "s/@PRODUCT_NAME@/Korvane/" tools/medium/setup.ini.in >"$medium/setup.ini"
 
+# An earlier demo may have left the key; when none did, the delete fails, which is fine.
 tools/winerun reg delete "$key" /f /reg:32 >/dev/null 2>&1 || true
 rm -rf "$maint"
 if [ "$mode" != none ]; then

@@ -68,13 +68,7 @@ public:
         createScratch("korvane-hostile-test");
         if (HasFatalFailure()) return;
         CopyFileA(standinPath().c_str(), (medium + installerName).c_str(), FALSE);
-        std::memset(&state, 0, sizeof state);
-        state.runInstalledSetup = 1;
-        state.upgradeMode = 1;
-        std::strcpy(state.installedVersion, "1.10");
-        std::strcpy(state.setupDirectory, medium.c_str());
-        std::strcpy(state.productName, "Korvane");
-        std::strcpy(state.uninstallCommand, ("\"" + installed + "setup.exe\" -runfromtemp").c_str());
+        upgradeRecord(state);
     }
 
     void TearDown() override { removeScratch(); }

@@ -75,13 +75,7 @@ public:
     void SetUp() override {
         createScratch("korvane-wait-test");
         if (HasFatalFailure()) return;
-        std::memset(&state, 0, sizeof state);
-        state.runInstalledSetup = 1;
-        state.upgradeMode = 1;
-        std::strcpy(state.installedVersion, "1.10");
-        std::strcpy(state.setupDirectory, medium.c_str());
-        std::strcpy(state.productName, "Korvane");
-        std::strcpy(state.uninstallCommand, ("\"" + installed + "setup.exe\" -runfromtemp").c_str());
+        upgradeRecord(state);
         dialogEndedAt = 0;
         failedCalls = 0;
     }

@@ -1,6 +1,7 @@
 #include "TestFiles.h"
 
 #include <algorithm>
+#include <cstring>
 #include <cstdlib>
 #include <fstream>
 
@@ -124,4 +125,14 @@ void MaintenanceScratch::removeScratch() {
     logVariable.reset();
     tmpVariable.reset();
     if (!root.empty()) removeTree(root);
+}
+
+void MaintenanceScratch::upgradeRecord(SetupState& state) const {
+    std::memset(&state, 0, sizeof state);
+    state.runInstalledSetup = 1;
+    state.upgradeMode = 1;
+    std::strcpy(state.installedVersion, "1.10");
+    std::strcpy(state.setupDirectory, medium.c_str());
+    std::strcpy(state.productName, "Korvane");
+    std::strcpy(state.uninstallCommand, ("\"" + installed + "setup.exe\" -runfromtemp").c_str());
 }

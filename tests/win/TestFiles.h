@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "Seams.h"
+#include "core/SetupState.h"
 
 // The folder of the running test program, with a trailing backslash.
 std::string moduleDirectory();
@@ -53,6 +54,9 @@ public:
     void createScratch(const char* name);
     // Puts the environment back and removes the tree.
     void removeScratch();
+    // A record that asks for the upgrade of an installed 1.10 whose registered
+    // command is this scratch tree's setup.exe -runfromtemp.
+    void upgradeRecord(SetupState& state) const;
 
     std::string root, medium, installed, tmp, staging, log, stop;
 
