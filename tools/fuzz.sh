@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets with clang (ASan + UBSan) and runs each for the
-# given number of seconds (default 30) from its seed corpus in tests/fuzz/corpus.
+# given number of seconds (default 15), two at a time, from its seed corpus in
+# tests/fuzz/corpus.
 # For a longer run of one target: build/fuzz/tests/fuzz/fuzz_text -max_total_time=3600 \
 #   build/fuzz/tests/fuzz/corpus-text tests/fuzz/corpus/text
 set -uo pipefail
 cd "$(dirname "${BASH_SOURCE[0]}")/.."
-seconds=${1:-30}
+seconds=${1:-15}
 cmake --preset fuzz -DKORVANE_FUZZ_SECONDS="$seconds" >build/fuzz-configure.log 2>&1 &&
   cmake --build --preset fuzz -j2 >build/fuzz-build.log 2>&1 || { tail -n 30 build/fuzz-*.log; exit 1; }
-(cd build/fuzz && ctest --output-on-failure)
+(cd build/fuzz && ctest -j2 --output-on-failure)
 status=$?
 for log in build/fuzz/Testing/Temporary/LastTest.log; do
   grep -E '^[0-9]+/[0-9]+ Test|number_of_executed_units' "$log" | sed 's/^/  /'

@@ -110,7 +110,7 @@ else
 fi
 
 say "fuzzing (bounded)"
-nice tools/fuzz.sh "${KORVANE_FUZZ_SECONDS:-30}" >build/logs/fuzz.log 2>&1
+nice tools/fuzz.sh "${KORVANE_FUZZ_SECONDS:-15}" >build/logs/fuzz.log 2>&1
 tail -n 12 build/logs/fuzz.log
 count build/logs/fuzz.log
 
