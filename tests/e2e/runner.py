@@ -559,6 +559,25 @@ def run_scenario(name, sc, args, host, engine):
     return run.report(t, starts, problems)
 
 
+def restore_machine(args, host):
+    """Leaves the machine as a test that comes after expects it: Wine's own keys
+    back to the prefix's defaults (the last scenario may have faked another Windows
+    version), no product or driver key, no product folders or staging."""
+    path = os.path.join(args.work, "restore.txt")
+    os.makedirs(args.work, exist_ok=True)
+    with open(path, "w", encoding="utf-8") as f:
+        f.writelines("\t".join(esc(x) for x in line) + "\n" for line in registry_lines({}, host, lambda text: text))
+    result = subprocess.run(host.command(args.robot, host.win(path)), capture_output=True, timeout=120)
+    for folder in (host.program_files_x86 + "\\" + MAINT_NAME, host.program_files_x86 + "\\" + ENGINE_PRODUCT,
+                   host.temp_win + "\\" + STAGING):
+        remove(host.local(folder))
+    if result.returncode != 0:
+        print("runner: restoring the machine after the run failed (robot status %d):\n%s" % (
+            result.returncode, result.stdout.decode("utf-8", "replace")))
+        return False
+    return True
+
+
 # ---- comparisons ------------------------------------------------------------
 
 def seen_default(w):
@@ -688,12 +707,13 @@ def main():
         k, n = (int(x) for x in args.part.split("/"))
         chosen = chosen[k - 1::n]
     results = [run_scenario(name, sc, args, host, engine) for name, sc in chosen]
+    restored = restore_machine(args, host)
     ran = [r for r in results if r is not None]
     skipped = len(results) - len(ran)
     print("%d of %d scenarios passed%s" % (sum(ran), len(ran), ", %d skipped on %s" % (skipped, host.name) if skipped else ""))
     if not ran:
         sys.exit("runner: no scenario ran")
-    sys.exit(0 if all(ran) else 1)
+    sys.exit(0 if all(ran) and restored else 1)
 
 
 if __name__ == "__main__":
