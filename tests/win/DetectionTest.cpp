@@ -234,6 +234,7 @@ TEST_F(Detection, UnreadableUninstallStringClearsTheRunAfterYes) {
     EXPECT_EQ(texts(), (std::vector<std::string>{
                            "Korvane 2.00 already exists on your system. Would you like to uninstall your software now?",
                            "Uninstall string does not exist in registry."}));
+    ASSERT_EQ(recorder.boxes.size(), 2u);
     EXPECT_EQ(recorder.boxes[1].caption, "Error");
     EXPECT_EQ(state.uninstallOnly, 1);
     EXPECT_EQ(state.runInstalledSetup, 0);
