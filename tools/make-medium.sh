@@ -138,6 +138,7 @@ work=$(mktemp -d)
 writing=1
 remove_medium() {
   rm -rf "$out/Korvane" "$out/Korvane.zip" "$out/Korvane.iso"
+  # The folder itself goes only if that left it empty: what else it holds is the user's.
   rmdir "$out" 2>/dev/null || true
 }
 on_exit() {
