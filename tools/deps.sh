@@ -6,8 +6,11 @@
 # end-to-end scenarios build), the locale sources (a Japanese locale is compiled
 # for the code-page-932 scenarios), and the medium's tools: zip, unzip, xorriso,
 # openssl and osslsigncode. Must run as root when anything is
-# missing; prints what it does.
+# missing; prints what it does. Then, on a kernel that cannot run 32-bit
+# programs, sets up qemu's emulation of them (tools/i386-emulation), so that the
+# 32-bit launcher as shipped runs under 32-bit Wine on every machine.
 set -euo pipefail
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
 packages=(cmake make g++ python3 mingw-w64 g++-mingw-w64-i686-posix gcc-mingw-w64-i686-posix
           g++-mingw-w64-x86-64-posix gcc-mingw-w64-x86-64-posix
@@ -22,19 +25,20 @@ for package in "${packages[@]}"; do
   fi
 done
 if [ ${#missing[@]} -eq 0 ]; then
-  echo "deps: everything needed is installed"
-  exit 0
+  echo "deps: every package needed is installed"
+else
+  if [ "$(id -u)" -ne 0 ]; then
+    echo "deps: missing ${missing[*]}; run this as root (or: sudo $0)" >&2
+    exit 1
+  fi
+  echo "deps: installing ${missing[*]}"
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    echo "deps: adding the i386 architecture (for 32-bit Wine)"
+    dpkg --add-architecture i386
+  fi
+  export DEBIAN_FRONTEND=noninteractive
+  apt-get update -q
+  apt-get install -y -q --no-install-recommends "${missing[@]}"
+  echo "deps: done"
 fi
-if [ "$(id -u)" -ne 0 ]; then
-  echo "deps: missing ${missing[*]}; run this as root (or: sudo $0)" >&2
-  exit 1
-fi
-echo "deps: installing ${missing[*]}"
-if ! dpkg --print-foreign-architectures | grep -qx i386; then
-  echo "deps: adding the i386 architecture (for 32-bit Wine)"
-  dpkg --add-architecture i386
-fi
-export DEBIAN_FRONTEND=noninteractive
-apt-get update -q
-apt-get install -y -q --no-install-recommends "${missing[@]}"
-echo "deps: done"
+"$here/i386-emulation" ensure

@@ -50,14 +50,17 @@ count() {  # adds up one ctest log's "N% tests passed, M tests failed out of T"
 }
 mkdir -p build/logs
 
-# The Windows tests run the 32-bit build, as shipped, wherever the machine can run
-# 32-bit programs; on a kernel without 32-bit emulation, the same sources built for
-# 64-bit Windows, under wine64. The 32-bit release launcher is built and checked
-# either way, by the release tests among the Windows tests.
-arch=$(tools/winerun --arch) || exit 1
-if [ "$arch" = win64 ]; then
-  say "this machine cannot run 32-bit programs: the Windows tests run the 64-bit build under wine64"
+# The Windows tests and the scenarios run the 32-bit build, as shipped, on every
+# machine: natively where the kernel runs 32-bit programs, else under qemu's
+# emulation, which tools/deps.sh has just set up. Never a 64-bit stand-in for it.
+arch=win
+if ! how=$(tools/winerun --arch); then
+  echo "test-all: 32-bit programs cannot run on this machine, so the launcher as shipped cannot be tested here" >&2
+  failed=$((failed + 1))
+  echo "tests: $passed passed, $failed failed"
+  exit 1
 fi
+[ "$how" = emulated ] && say "this kernel cannot run 32-bit programs: they run under qemu's user-mode emulation"
 
 # A new Wine prefix is made while the Windows build runs.
 say "Wine prefix $WINEPREFIX"
