@@ -35,17 +35,18 @@ esac
 
 echo "demo: checking what is installed"
 tools/deps.sh
-# The 32-bit launcher as shipped, or its 64-bit build where this machine cannot
-# run 32-bit programs (tools/winerun --arch says which).
-arch=$(tools/winerun --arch)
-echo "demo: building the launcher, the robot and the stand-in installer (preset $arch)"
+# The 32-bit launcher as shipped: natively, or under qemu's emulation where the
+# kernel cannot run 32-bit programs (tools/deps.sh has set it up).
+how=$(tools/winerun --arch) || { echo "demo: 32-bit programs cannot run on this machine" >&2; exit 1; }
+[ "$how" = emulated ] && echo "demo: this kernel cannot run 32-bit programs; they run under qemu's user-mode emulation"
+echo "demo: building the launcher, the robot and the stand-in installer (preset win)"
 mkdir -p build
 log=build/demo-build.log
-cmake --preset "$arch" >"$log" 2>&1 && cmake --build --preset "$arch" -j2 --target KorvaneSetup robot standin >>"$log" 2>&1 ||
+cmake --preset win >"$log" 2>&1 && cmake --build --preset win -j2 --target KorvaneSetup robot standin >>"$log" 2>&1 ||
   { tail -n 30 "$log"; exit 1; }
-launcher=build/$arch/KorvaneSetup.exe
-standin=$(find "build/$arch" -name standin.exe | head -n 1)
-robot=$(find "build/$arch" -name robot.exe | head -n 1)
+launcher=build/win/KorvaneSetup.exe
+standin=$(find build/win -name standin.exe | head -n 1)
+robot=$(find build/win -name robot.exe | head -n 1)
 
 demo=$root/build/demo
 export KORVANE_WINEPREFIX=$demo/wineprefix WINEPREFIX=$demo/wineprefix

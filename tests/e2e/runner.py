@@ -2,7 +2,11 @@
 """End-to-end runner: one scenario = one real launcher run, under Wine or on Windows.
 
     runner.py --launcher EXE --robot EXE --standin EXE --winerun SCRIPT
-              --work DIR scenario.json [scenario.json ...]
+              --work DIR [--shipped SHA256SUMS] scenario.json [scenario.json ...]
+
+With --shipped, the launcher must be the one a made medium holds: its SHA-256 is
+compared with that medium's SHA256SUMS entry for KorvaneSetup.exe before the first
+scenario, and every copy laid out on a scenario's medium with the same hash.
 
 A scenario file holds one scenario, or several as {"scenarios": [{"name": ..}, ..]}
 (with an optional "about" beside them). A key the runner does not know, or a
@@ -319,6 +323,11 @@ class Run:
         defaults = {self.launcher_name: {"copy": "launcher"}, "setup.ini": SETUP_INI,
                     "extsetup.exe": {"copy": "standin"}, "v1uninst100.iss": RESPONSE_FILE}
         lay_out(self.medium, defaults, sc.get("medium", {}), self.exes, self.expand)
+        if self.args.shipped_hash:
+            for name in os.listdir(self.medium):
+                spec = sc.get("medium", {}).get("files", {}).get(name, defaults.get(name))
+                if spec == {"copy": "launcher"} and sha256(os.path.join(self.medium, name)) != self.args.shipped_hash:
+                    sys.exit("runner: %s on the scenario's medium is not the shipped launcher" % name)
 
     def clear_machine(self):
         """What earlier scenarios may have left: the product's folders and staging."""
@@ -669,17 +678,42 @@ def compare_registry(expected, seen, problems):
 
 # ---- main ---------------------------------------------------------------------
 
+def sha256(path):
+    import hashlib
+    with open(path, "rb") as f:
+        return hashlib.sha256(f.read()).hexdigest()
+
+
+def shipped_hash(launcher, sums):
+    """The launcher's hash, once it is shown to be the one the medium lists."""
+    listed = {}
+    with open(sums, encoding="utf-8") as f:
+        for line in f:
+            digest, _, name = line.rstrip("\r\n").partition("  ")
+            listed[name.lstrip("*")] = digest.lower()
+    if "KorvaneSetup.exe" not in listed:
+        sys.exit("runner: %s lists no KorvaneSetup.exe" % sums)
+    digest = sha256(launcher)
+    if digest != listed["KorvaneSetup.exe"]:
+        sys.exit("runner: %s (sha256 %s) is not the launcher of the medium, which %s lists as %s"
+                 % (launcher, digest, sums, listed["KorvaneSetup.exe"]))
+    print("runner: the launcher under test is the shipped one: sha256 %s, as %s lists it" % (digest, sums))
+    return digest
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     for opt in ("launcher", "robot", "standin", "work"):
         ap.add_argument("--" + opt, required=True)
     ap.add_argument("--winerun", help="tools/winerun (not needed on Windows)")
     ap.add_argument("--planted", help="the planted DLL (for {\"copy\": \"planted\"})")
+    ap.add_argument("--shipped", help="a made medium's SHA256SUMS, which must list the launcher's hash")
     ap.add_argument("--only", help="run only the scenario of this name (file/name)")
     ap.add_argument("--part", help="K/N: run only every N-th scenario, starting with the K-th, so that "
                                    "a long file can run as N tests side by side")
     ap.add_argument("scenarios", nargs="+", help="scenario files")
     args = ap.parse_args()
+    args.shipped_hash = shipped_hash(args.launcher, args.shipped) if args.shipped else None
     files = []
     for path in args.scenarios:
         loaded, errors = schema.load(path)

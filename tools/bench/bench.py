@@ -2,14 +2,18 @@
 """Every benchmark of the launcher in one run, each figure beside its reference.
 
 tools/bench.sh runs this after installing what is missing. It builds, in a build
-folder of its own (default build/bench), the Windows build that runs on this
-machine (tools/winerun --arch: the 32-bit one, or the 64-bit one where 32-bit
-programs cannot run) with the project's toolchain file: the launcher, the robot,
+folder of its own (default build/bench), the 32-bit Windows build with the
+project's toolchain file: the launcher, the robot,
 the stand-in, and the two benchmark programs bench_bare (tools/bench/bare.cpp, a
 bare Win32 dialog program, the start-up reference) and bench_meter
 (tools/bench/meter.cpp, times and memory from inside Wine). The size figure is of
-the 32-bit release launcher, as shipped (cmake --workflow --preset release). The
-Wine prefix is KORVANE_WINEPREFIX, else <build>/wineprefix. Without DISPLAY it
+the 32-bit release launcher, as shipped (cmake --workflow --preset release).
+
+Where the kernel cannot run 32-bit programs, they run under qemu's user-mode
+emulation (tools/winerun --arch says "emulated"). The results then say so in
+their first line and beside every timing: such figures are of the emulation,
+about 2.5 times slower than native, and never the launcher's speed on Windows.
+The size figure does not depend on it. The Wine prefix is KORVANE_WINEPREFIX, else <build>/wineprefix. Without DISPLAY it
 runs itself under tools/with-display. Build logs go to <build>/logs, the figures
 to the screen and to <build>/results.txt.
 
@@ -255,7 +259,7 @@ def main():
         os.environ.get("KORVANE_WINEPREFIX") or os.path.join(build_dir, "wineprefix"))
     winbuild.with_display(__file__)
 
-    arch = winbuild.build("bench", build_dir, TARGETS)
+    how = winbuild.build("bench", build_dir, TARGETS)
     release_exe = winbuild.release("bench", os.path.join(build_dir, "logs", "release.log"))
     tools = os.path.join(build_dir, "tools")
     wine_version = prepare_prefix()
@@ -265,18 +269,23 @@ def main():
         print(text, flush=True)
         lines.append(text)
 
-    say("KorvaneSetup benchmarks, %s, %d runs each; the launcher under Wine is the %s build" % (
-        wine_version, args.runs, {"win": "32-bit", "win64": "64-bit test"}[arch]))
+    say("KorvaneSetup benchmarks, %s, %d runs each; the launcher under Wine is the 32-bit build, %s" % (
+        wine_version, args.runs, {"native": "run natively",
+                                  "emulated": "run under qemu's emulation of 32-bit programs"}[how]))
+    if how == "emulated":
+        say("EMULATED: this kernel cannot run 32-bit programs; every timing below (start-up, staging, monitor) is "
+            "of the launcher under qemu, not its speed on Windows or native Wine")
     say("machine: %s, %d cores; load average at the start %s" % (
         os.uname().nodename, os.cpu_count(), " / ".join("%.2f" % v for v in os.getloadavg())))
     say()
     work = tempfile.mkdtemp(prefix="korvane-bench-")
+    timing = say if how == "native" else (lambda text="": say(text + (" [emulated]" if text.strip() else "")))
     figures = [("size", lambda: report_size(say, release_exe)),
-               ("start-up and memory", lambda: report_startup(say, bench_startup(os.path.join(build_dir, "KorvaneSetup.exe"),
+               ("start-up and memory", lambda: report_startup(timing, bench_startup(os.path.join(build_dir, "KorvaneSetup.exe"),
                                                                       tools, work, args.runs))),
-               ("staging", lambda: report_staging(say, *bench_staging(tools, work, args.runs)))]
+               ("staging", lambda: report_staging(timing, *bench_staging(tools, work, args.runs)))]
     if not args.skip_monitor:
-        figures.append(("monitor", lambda: report_monitor(say, build_dir, args.runs)))
+        figures.append(("monitor", lambda: report_monitor(timing, build_dir, args.runs)))
     try:
         for name, measure in figures:
             try:

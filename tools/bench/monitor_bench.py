@@ -177,6 +177,10 @@ def main():
     prefix = os.path.abspath(os.environ.get("KORVANE_WINEPREFIX") or os.path.join(build, "wineprefix"))
     os.environ["KORVANE_WINEPREFIX"] = prefix
     winbuild.with_display(__file__)
+    how = winbuild.execution("monitor_bench")
+    print("launcher: the build in %s, %s" % (build, "run natively" if how == "native" else
+                                             "run under qemu's emulation of 32-bit programs: the figures are of "
+                                             "the emulation, not the launcher's cost on Windows"), flush=True)
     work = tempfile.mkdtemp(prefix="korvane-bench-")
     figures = {}
     try:

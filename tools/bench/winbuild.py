@@ -1,14 +1,14 @@
-"""What the benchmark and the screenshot tool share: the Windows build of the
-launcher that runs on this machine, built in a folder of their own with the
-project's toolchain file, and an X display from tools/with-display."""
+"""What the benchmark and the screenshot tool share: the 32-bit Windows build of
+the launcher, built in a folder of their own with the project's toolchain file,
+how this machine runs it (natively, or under qemu's emulation of 32-bit
+programs), and an X display from tools/with-display."""
 import os
 import subprocess
 import sys
 
 ROOT = os.path.normpath(os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", ".."))
 WINERUN = os.path.join(ROOT, "tools", "winerun")
-# The Windows build tools/winerun says this machine can run, and its toolchain.
-TOOLCHAINS = {"win": "mingw-w64-i686.cmake", "win64": "mingw-w64-x86_64.cmake"}
+TOOLCHAIN = os.path.join(ROOT, "cmake", "mingw-w64-i686.cmake")
 
 
 def log_tail(path, lines=25):
@@ -34,36 +34,38 @@ def with_display(script):
     os.execv(helper, [helper, sys.executable, os.path.abspath(script)] + sys.argv[1:])
 
 
-def arch(tool):
+def execution(tool):
+    """How 32-bit programs run here: "native" or "emulated" (qemu); ends the tool
+    where they cannot run at all."""
     result = subprocess.run([WINERUN, "--arch"], capture_output=True, text=True)
-    name = result.stdout.strip()
-    if result.returncode != 0 or name not in TOOLCHAINS:
-        sys.exit("%s: tools/winerun --arch gave no Windows build this machine can run: %s" % (
-            tool, result.stderr.strip() or repr(name)))
-    return name
+    how = result.stdout.strip()
+    if result.returncode != 0 or how not in ("native", "emulated"):
+        sys.exit("%s: 32-bit programs cannot run on this machine (tools/winerun --arch): %s" % (
+            tool, result.stderr.strip() or repr(how)))
+    return how
 
 
 def build(tool, build_dir, targets):
-    """Configures BUILD_DIR (once) with the toolchain of the Windows build that runs
-    here and builds TARGETS; returns that build's name (win or win64)."""
-    name = arch(tool)
-    toolchain = os.path.join(ROOT, "cmake", TOOLCHAINS[name])
+    """Configures BUILD_DIR (once) for 32-bit Windows and builds TARGETS; returns how
+    this machine runs them (see execution)."""
+    how = execution(tool)
+    toolchain = TOOLCHAIN
     cache = os.path.join(build_dir, "CMakeCache.txt")
     logs = os.path.join(build_dir, "logs")
     if os.path.exists(cache):
         with open(cache) as f:
             configured = [l.split("=", 1)[1].strip() for l in f if l.startswith("CMAKE_TOOLCHAIN_FILE:")]
         if configured != [toolchain]:
-            sys.exit("%s: %s is configured for %s, but this machine runs the %s build (%s); remove the folder "
+            sys.exit("%s: %s is configured for %s, not the 32-bit build (%s); remove the folder "
                      "or choose another with --build" % (tool, build_dir, configured[0] if configured else
-                                                          "no toolchain", name, toolchain))
+                                                          "no toolchain", toolchain))
     else:
         run_logged(tool, "configuring %s" % build_dir,
                    ["cmake", "-S", ROOT, "-B", build_dir, "-DCMAKE_BUILD_TYPE=Release", "-DKORVANE_BUILD_TESTS=ON",
                     "-DCMAKE_TOOLCHAIN_FILE=" + toolchain], os.path.join(logs, "configure.log"))
     run_logged(tool, "building %s" % " ".join(targets), ["cmake", "--build", build_dir, "-j2", "--target"] + targets,
                os.path.join(logs, "build.log"))
-    return name
+    return how
 
 
 def processes(needle, prefix):
