@@ -65,7 +65,9 @@ no installed copy, and the user pressing "Install" in the confirmation.
               "Install"; "cancel": the same, pressing "Cancel"; false: none implied
   "answers":  list, one per window in order: "Yes" (press by text), "#7" (by id),
               "wait" (closes by itself), "escape", "enter", "close", "altf4", or
-              {"press": "Yes", "delay": ms, "hold": ms, "shot": "file.png"}
+              {"press": "Yes", "delay": ms, "hold": ms, "shot": "file.png"}; with
+              "quiet": ms, once the window has settled the robot queries no window
+              for that long (a benchmark's window without the robot's own load)
   "timeout_ms": hard limit for the launcher (default 60000)
   "expect": {                                            (required)
      "started": [{"module", "cmdline", "cwd", "files": [names]}],   (required)
@@ -269,7 +271,7 @@ def answer_line(a, marker):
         a = {"do": a} if a in KEYWORDS else {"press": a}
     action = a.get("do", "press")
     hold = a.get("hold", 5000 if "shot" in a else 0)
-    return ["answer", action, a.get("press", ""), a.get("delay", 0), hold, marker if hold else ""]
+    return ["answer", action, a.get("press", ""), a.get("delay", 0), hold, marker if hold else "", a.get("quiet", 0)]
 
 
 class Run:

@@ -26,7 +26,7 @@ SCENARIO = {
 }
 REQUIRED = {"scenario": ["expect"], "expect": ["started"], "registry entry": ["view", "key"],
             "expected key": ["view", "key"]}
-ANSWER = {"press": str, "do": str, "delay": int, "hold": int, "shot": str}
+ANSWER = {"press": str, "do": str, "delay": int, "hold": int, "shot": str, "quiet": int}
 HOSTS = ("wine", "windows")
 
 

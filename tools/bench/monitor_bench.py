@@ -12,9 +12,12 @@ and the upgrade of 1.10 (the staged extsetup.exe, with the silent switches):
 
   cpu      CPU time of the launcher's process (all its threads) over 20 s while
            the maintenance program runs and the progress dialog steps, as a share
-           of one core; wineserver's share in the same window is printed beside
-           it (the robot polls through it too, so it is an upper bound for what
-           the launcher causes there).
+           of one core, with nothing querying the launcher in that window (the
+           robot is told to keep quiet: every query it makes is answered by the
+           launcher's own thread); wineserver's share in the same window beside
+           it. The reference, measured in the same run the same way: tools/bench/
+           bare.cpp's dialog with a progress bar that a timer steps once a second
+           (bare.exe progress N), the least that a bar moving once a second costs.
   cancel   from the press of "Cancel" (the robot presses it a fixed delay after
            the progress dialog appeared) to the end of the launcher process.
   close    from the exit of the maintenance program to the end of the launcher:
@@ -80,7 +83,7 @@ def run(build, work, scenario, name):
 def scenario(path, plan_ms, answer, exit_within_ms):
     """A run that waits PLAN_MS for the maintenance program of PATH, then ANSWER in
     the progress dialog ("wait", or a press of Cancel)."""
-    waits = answer == "wait"
+    waits = answer == "wait" or answer.get("do") == "wait"
     if path == "uninstall":
         installed, watched = "2.00", "{maint}\\setup.exe"
         started = [{"module": watched, "cmdline": "-runfromtemp -l0x0409 -removeonly"}]
@@ -97,9 +100,49 @@ def scenario(path, plan_ms, answer, exit_within_ms):
             "timeout_ms": plan_ms + 30000, "expect": expect}
 
 
+def sample_cpu(pids, problems):
+    """The CPU share of each of PIDS over the window, or None with the reason noted."""
+    try:
+        start = [cpu_seconds(pid) for pid in pids]
+        time.sleep(CPU_WINDOW_S)
+        end = [cpu_seconds(pid) for pid in pids]
+    except OSError:
+        problems.append("a measured process ended within the %d s window" % CPU_WINDOW_S)
+        return None
+    return [(e - b) / CPU_WINDOW_S for b, e in zip(start, end)]
+
+
+def measure_reference_cpu(build, prefix):
+    """The bare dialog stepping a bar once a second: its CPU share over the window."""
+    steps = CPU_WINDOW_S + 6
+    bare = subprocess.Popen([winbuild.WINERUN, os.path.join(build, "tools", "bare.exe"), "progress", str(steps)],
+                            stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
+    problems = []
+    try:
+        time.sleep(3)  # started and stepping
+        found = winbuild.processes("bare.exe", prefix)
+        if len(found) != 1:
+            raise Failed("reference: expected one bare.exe in prefix %s, found %d" % (prefix, len(found)))
+        shares = sample_cpu(found, problems)
+        if shares is None:
+            raise Failed("reference: %s" % "; ".join(problems))
+        if bare.poll() is not None:
+            raise Failed("reference: bare.exe ended within the %d s window" % CPU_WINDOW_S)
+    finally:
+        try:
+            bare.wait(timeout=30)
+        except subprocess.TimeoutExpired:
+            bare.kill()
+    if bare.returncode != 1:  # IDOK: it stepped its bar to the end and closed itself
+        raise Failed("reference: bare.exe progress ended with %s: %s" % (bare.returncode, bare.stderr.read().decode(
+            errors="replace").strip()))
+    return shares[0]
+
+
 def measure_cpu(build, work, prefix, path):
     """The launcher's and wineserver's CPU share over a window that starts once the
-    maintenance program runs (the stand-in's start record) and ends before it exits."""
+    maintenance program runs (the stand-in's start record) and ends before it exits,
+    with the robot quiet in it."""
     samples, problems = {}, []
     name = "bench-cpu-" + path
     standin_log = os.path.join(work, name, "standin.log")
@@ -120,24 +163,20 @@ def measure_cpu(build, work, prefix, path):
             problems.append("expected one launcher and one wineserver of prefix %s, found %d and %d" % (
                 prefix, len(launcher), len(server)))
             return
-        time.sleep(1)  # the progress dialog is up and the monitor is stepping
-        try:
-            start = (cpu_seconds(launcher[0]), cpu_seconds(server[0]))
-            time.sleep(CPU_WINDOW_S)
-            end = (cpu_seconds(launcher[0]), cpu_seconds(server[0]))
-        except OSError:
-            problems.append("the launcher or wineserver ended within the %d s window" % CPU_WINDOW_S)
+        time.sleep(1)  # the progress dialog is up, the monitor is stepping, the robot quiet
+        shares = sample_cpu([launcher[0], server[0]], problems)
+        if shares is None:
             return
         if '"exit"' in open(standin_log).read():
             problems.append("the maintenance program ended within the %d s window" % CPU_WINDOW_S)
             return
-        samples["launcher"] = (end[0] - start[0]) / CPU_WINDOW_S
-        samples["wineserver"] = (end[1] - start[1]) / CPU_WINDOW_S
+        samples["launcher"], samples["wineserver"] = shares
 
     thread = threading.Thread(target=sampler)
     thread.start()
     try:
-        run(build, work, scenario(path, (CPU_WINDOW_S + 8) * 1000, "wait", 60000), name)
+        quiet = {"do": "wait", "quiet": (CPU_WINDOW_S + 5) * 1000}
+        run(build, work, scenario(path, (CPU_WINDOW_S + 8) * 1000, quiet, 60000), name)
     finally:
         done.set()
         thread.join()
@@ -167,11 +206,11 @@ def main():
     ap = argparse.ArgumentParser(prog="tools/bench/monitor_bench.py", description=__doc__,
                                  formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--build", required=True, help="build folder with KorvaneSetup.exe, tools/robot.exe, "
-                                                   "tools/standin.exe")
+                                                   "tools/standin.exe, tools/bare.exe")
     ap.add_argument("--runs", type=int, default=5, help="runs of the cancel and close figures (default 5)")
     args = ap.parse_args()
     build = os.path.abspath(args.build)
-    for exe in ("KorvaneSetup.exe", "tools/robot.exe", "tools/standin.exe"):
+    for exe in ("KorvaneSetup.exe", "tools/robot.exe", "tools/standin.exe", "tools/bare.exe"):
         if not os.path.isfile(os.path.join(build, exe)):
             sys.exit("monitor_bench: %s has no %s: build the Windows build there first" % (build, exe))
     prefix = os.path.abspath(os.environ.get("KORVANE_WINEPREFIX") or os.path.join(build, "wineprefix"))
@@ -184,6 +223,7 @@ def main():
     work = tempfile.mkdtemp(prefix="korvane-bench-")
     figures = {}
     try:
+        reference = measure_reference_cpu(build, prefix)
         for path in PATHS:
             figures[path] = measure(build, work, prefix, args.runs, path)
     except Failed as e:
@@ -199,10 +239,14 @@ def main():
     show("close", "uninstall", figures["uninstall"][1],
          "<= 1600 ms for run-up and close, plus up to 1000 ms until the next poll")
     show("close", "upgrade", figures["upgrade"][1], "as the uninstall's, plus the 1000 ms wait before the clean-up")
+    print("cpu    reference bare dialog stepping a bar once a second: %.2f %% of one core over %d s" % (
+        reference * 100, CPU_WINDOW_S))
     for path in PATHS:
         cpu = figures[path][2]
-        print("cpu    %-9s launcher %.2f %% of one core over %d s (goal < 1 %%); wineserver %.2f %%" % (
-            path, cpu["launcher"] * 100, CPU_WINDOW_S, cpu["wineserver"] * 100))
+        print("cpu    %-9s launcher %.2f %% of one core over %d s, nothing querying it = %.2f x the reference "
+              "(goal <= 0.1 %% or <= 1.2 x); wineserver %.2f %%" % (
+                  path, cpu["launcher"] * 100, CPU_WINDOW_S, cpu["launcher"] / reference if reference else
+                  float("inf"), cpu["wineserver"] * 100))
 
 
 if __name__ == "__main__":

@@ -18,7 +18,7 @@
 //   exe <path>  cwd <dir>  env <name> <value>  timeout <ms>  poll <ms>  out <path>
 //   systext <code>                                also write the system's message
 //                                                 text for this error code
-//   answer <action> <arg> <delay_ms> <hold_ms> <marker>
+//   answer <action> <arg> <delay_ms> <hold_ms> <marker> [<quiet_ms>]
 //   second <n>                                    when window n (1-based) has shown,
 //                                                 start the launcher again and wait
 //                                                 (at most 20 s) for that one to end,
@@ -36,6 +36,10 @@
 // itself), escape, enter, close (SC_CLOSE), altf4. With hold_ms, the marker file
 // is written when the window has been seen, and the answer waits until the
 // marker is deleted or hold_ms has passed, so that a screenshot can be taken.
+// With quiet_ms, once the window has settled the robot sends nothing to any window
+// for that long and only watches for the launcher's end: a benchmark can then
+// measure what the launcher costs on its own (every query is answered by the
+// launcher's thread).
 //
 // Registry commands run first. Then the launcher is started, and every visible
 // dialog (#32770) of its process is recorded once and answered by the next
@@ -275,7 +279,7 @@ std::vector<DWORD> runningFamily(std::vector<DWORD>& family) {
 
 struct Step {
     wstring action = L"press", arg;
-    DWORD delayMs = 0, holdMs = 0;
+    DWORD delayMs = 0, holdMs = 0, quietMs = 0;
     wstring marker;
 };
 
@@ -626,6 +630,7 @@ void takeCommand(Script& sc, const std::vector<wstring>& f) {
         if (f.size() > 3) s.delayMs = wcstoul(f[3].c_str(), nullptr, 10);
         if (f.size() > 4) s.holdMs = wcstoul(f[4].c_str(), nullptr, 10);
         if (f.size() > 5) s.marker = f[5];
+        if (f.size() > 6) s.quietMs = wcstoul(f[6].c_str(), nullptr, 10);
         sc.steps.push_back(s);
     } else setupErrors.push_back(L"unknown command: " + c);
 }
@@ -659,6 +664,7 @@ struct RunResult {
     long long exitMs = -1;
     size_t familyLeft = 0;
     ULONGLONG launchTick = 0;
+    DWORD quietUntil = 0;  // no window is queried before this
 };
 
 void markWritten(const wstring& marker) {
@@ -692,6 +698,7 @@ void followUp(RunResult& r, const Script& sc, Seen& s, DWORD now) {
     if (!s.settled && now >= s.shownMs + 120) {
         capture(s);  // texts and icon once painting has happened
         s.settled = true;
+        if (s.step.quietMs) r.quietUntil = now + s.step.quietMs;
         if (sc.secondAt != 0 && sc.secondAt <= r.seen.size() && &s == &r.seen[sc.secondAt - 1] &&
             !r.second.launched) {
             r.second = startSecond(sc.exe, sc.cwd, s.hwnd, sc.pollMs);
@@ -731,6 +738,14 @@ RunResult runLauncher(const Script& sc) {
             ended = true;
             r.exitMs = now;
             GetExitCodeProcess(pi.hProcess, &r.exitCode);
+        }
+        if (!ended && now < r.quietUntil) {
+            Sleep(sc.pollMs);
+            continue;
+        }
+        if (!ended && now < r.quietUntil) {
+            Sleep(sc.pollMs);
+            continue;
         }
         Finder f = {pi.dwProcessId, {}, {}};
         std::vector<DWORD> running;
