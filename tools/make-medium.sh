@@ -30,7 +30,8 @@ Authenticode signing (SHA-256, with osslsigncode):
   --sign-pfx FILE            the code-signing certificate with its private key (PKCS#12)
   --sign-password-file FILE  the file that holds its password, on one line; the
                              password is never put on a command line or in a log
-  --timestamp-url URL        a time-stamp server (RFC 3161) to countersign with
+  --timestamp-url URL        an RFC 3161 time-stamp server to countersign with
+                             (osslsigncode -ts; the older Authenticode form is not offered)
   --sign-installer           also sign a supplied --installer (the demo stand-in is
                              always signed)
   --ca CERT.pem              the root the signatures must chain to (default: the

@@ -98,7 +98,9 @@ sign_pe() {
   local file=$1 args=(sign -pkcs12 "$sign_pfx" -readpass "$sign_password_file" -h sha256)
   # A fixed signing time makes two signings of one build identical.
   [ -z "${SOURCE_DATE_EPOCH:-}" ] || args+=(-time "$SOURCE_DATE_EPOCH")
-  [ -z "$timestamp_url" ] || args+=(-t "$timestamp_url")
+  # -ts asks the server for an RFC 3161 time-stamp; osslsigncode's -t would ask
+  # for the older Authenticode one.
+  [ -z "$timestamp_url" ] || args+=(-ts "$timestamp_url")
   echo "== signing $file" >>"$log_dir/make-medium-sign.log"
   osslsigncode "${args[@]}" -in "$file" -out "$work/signed.exe" >>"$log_dir/make-medium-sign.log" 2>&1 ||
     fail "signing $(basename "$file") failed: $(tail -n 2 "$log_dir/make-medium-sign.log" | oneline)"
