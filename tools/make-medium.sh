@@ -2,7 +2,8 @@
 # Makes a Korvane installation medium: the folder, its zip, optionally an ISO
 # image, each with a SHA256SUMS list, the launcher optionally Authenticode-signed.
 # Every input is checked before anything is written; a medium that could not be
-# finished (a failed build, a signature that does not verify) is removed again.
+# finished (a failed build, a signature that does not verify, with the
+# verifier's reason) is removed again.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 source "$root/tools/medium/common.sh"
