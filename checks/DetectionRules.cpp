@@ -1,8 +1,9 @@
 #include "checks/DetectionRules.h"
 
-#include <cstdio>
+#include <cstdint>
 #include <cstring>
 
+#include "core/DecimalText.h"
 #include "core/FixedNames.h"
 #include "core/Text.h"
 #include "core/UserTexts.h"
@@ -30,9 +31,27 @@ InstalledPrompt promptFor(InstalledRelation relation) {
 void formatInstalledPrompt(char* destination, size_t capacity, InstalledRelation relation, const char* name,
                            const char* installedVersionText) {
     if (capacity == 0) return;
-    const InstalledPrompt prompt = promptFor(relation);
-    std::snprintf(destination, capacity, prompt.format, name, versionDisplayValue(installedVersionText));
-    destination[capacity - 1] = '\0';
+    char shown[twoDecimalsCapacity];
+    formatTwoDecimals(shown, sizeof shown, versionDisplayValue(installedVersionText));
+    // The prompt's "%s" is the name and its "%.2f" the version as shown; every
+    // other character is the prompt's own. Cut at the capacity.
+    size_t length = 0;
+    const auto put = [&](const char* text, size_t count) {
+        for (size_t i = 0; i < count && text[i] != '\0' && length + 1 < capacity; ++i)
+            destination[length++] = text[i];
+    };
+    for (const char* p = promptFor(relation).format; *p != '\0'; ++p) {
+        if (std::strncmp(p, "%s", 2) == 0) {
+            put(name, SIZE_MAX);
+            p += 1;
+        } else if (std::strncmp(p, "%.2f", 4) == 0) {
+            put(shown, SIZE_MAX);
+            p += 3;
+        } else {
+            put(p, 1);
+        }
+    }
+    destination[length] = '\0';
 }
 
 InstalledDecision decideInstalledCopy(InstalledRelation relation, int answer) {

@@ -25,8 +25,9 @@ struct InstalledPrompt {
 InstalledPrompt promptFor(InstalledRelation relation);
 
 // Formats the prompt into destination (capacity bytes, always terminated; longer
-// prompts are cut). The shown version is strtod of the text, not the compared
-// integer, so "1.999" compares as older yet shows as 2.00.
+// prompts are cut). The shown version is the text's number with two decimals as
+// the Microsoft run-time's "%.2f" gives it (formatTwoDecimals), not the compared
+// integer, so "1.999" compares as older yet shows as 2.00, and "1.125" as 1.13.
 void formatInstalledPrompt(char* destination, size_t capacity, InstalledRelation relation, const char* name,
                            const char* installedVersionText);
 

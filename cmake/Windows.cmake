@@ -5,6 +5,17 @@ enable_language(RC)
 add_compile_options(-Wall -Wextra -fno-exceptions -fno-rtti -Os
                     -ffunction-sections -fdata-sections
                     -ffile-prefix-map=${CMAKE_SOURCE_DIR}=.)
+# The code throws and catches no exceptions, so nothing unwinds through its
+# frames: the compiler writes no unwind tables for it.
+add_compile_options(-fno-asynchronous-unwind-tables -fno-unwind-tables)
+# printf and its kin are the system's own, from msvcrt.dll, which every build
+# imports already, not MinGW's C99 copy of them linked into each program (about
+# 20 KB with its floating-point conversion). libstdc++'s configuration asks for
+# MinGW's copy in every C++ file; <stdio.h> read first, before any C++ header,
+# keeps the choice made here. The texts formatted this way are integers and
+# strings, which both give alike.
+add_compile_definitions(__USE_MINGW_ANSI_STDIO=0)
+add_compile_options("$<$<COMPILE_LANGUAGE:CXX>:SHELL:-include stdio.h>")
 add_compile_definitions(WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0600 WINVER=0x0600)
 # -static: no libstdc++, libgcc or winpthread DLLs beside the exe.
 add_link_options(-static -Wl,--gc-sections -s)

@@ -5,32 +5,10 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "core/DecimalText.h"
 #include "core/Text.h"
 
-namespace {
-
-bool isDigit(char c) { return c >= '0' && c <= '9'; }
-
-// White space as strtod skips it in the "C" locale.
-bool isSpace(char c) { return c == ' ' || (c >= '\t' && c <= '\r'); }
-
-}  // namespace
-
-double versionDisplayValue(const char* text) {
-    const char* number = text;
-    while (isSpace(*number)) ++number;
-    const char* digits = number + (*number == '+' || *number == '-');
-    // No digit before or right after the point, no number: "", blanks, a lone
-    // sign or point, "inf", "nan".
-    if (!isDigit(digits[0]) && !(digits[0] == '.' && isDigit(digits[1]))) return 0.0;
-    // "0x10" is the decimal 0 followed by other text; strtod would read it as
-    // hexadecimal, so it is not asked.
-    if (digits[0] == '0' && (digits[1] == 'x' || digits[1] == 'X')) return *number == '-' ? -0.0 : 0.0;
-    // What strtod sees now starts with a decimal number and with no other form it
-    // knows, so it reads exactly that number, correctly rounded however many
-    // digits it has, and stops where the decimal reading stops.
-    return std::strtod(number, nullptr);
-}
+double versionDisplayValue(const char* text) { return readDecimal(text); }
 
 int32_t versionTimes100(const char* text) {
     // The store through a volatile double rounds to double precision even where

@@ -11,11 +11,10 @@ constexpr const char builtInVersionText[] = KORVANE_LAUNCHER_VERSION_TEXT;
 // Capacity of the launcher's display version ("2.0").
 constexpr size_t displayVersionCapacity = 6;
 
-// The leading decimal number of a version text: leading white space, a sign,
-// digits, a point, digits and an exponent, up to the first character that does
-// not fit, correctly rounded to double. Only decimal: "0x10" is 0 followed by
-// other text, and "inf" and "nan" are no number. A text without a number gives
-// 0. This is also the number that a prompt shows for the version.
+// The number a version text stands for: its leading decimal number, read by
+// readDecimal (DecimalText.h), the double nearest to it; 0 when it has none
+// ("0x10" is 0 followed by other text, "inf" and "nan" are no number). This is
+// also the number that a prompt shows for the version.
 double versionDisplayValue(const char* text);
 
 // The floor of versionDisplayValue times 100, in double precision: "1.15" gives

@@ -41,17 +41,19 @@ for size in 16 32 48 64 128; do
     -font DejaVu-Sans-Bold -pointsize $((size * 3 / 4)) -fill white -gravity center \
     -annotate +0-$((size / 16)) 'K' -gravity northwest -fill '#f2c14e' \
     -draw "rectangle $((size / 4)),$((size - size / 5)) $((size * 3 / 4)),$((size - size / 5 + bar))" \
-    -depth 8 -define png:color-type=6 "$tmp/icon$size.png"
+    -depth 8 -strip -define png:color-type=6 -define png:compression-level=9 "$tmp/icon$size.png"
 done
-# Small images as 32-bit BGRA bitmaps with their mask, the large ones as PNG
-# (which Vista and later read), to keep the exe small.
+# The two small images as 32-bit BGRA bitmaps with their mask, which every
+# version of Windows reads; from 48 px on as PNG (Vista and later read it), a
+# tenth of the bitmap's bytes. -strip leaves out the PNG's dates, so that the
+# same artwork gives the same file.
 for size in 16 32 48 64 128; do $convert "$tmp/icon$size.png" -depth 8 rgba:"$tmp/icon$size.rgba"; done
 python3 - "$tmp" korvane.ico <<'PY'
 import struct, sys
 tmp, out = sys.argv[1], sys.argv[2]
 images = []
 for size in (16, 32, 48, 64, 128):
-    if size >= 64:
+    if size >= 48:
         images.append((size, open(f'{tmp}/icon{size}.png', 'rb').read()))
         continue
     rgba = open(f'{tmp}/icon{size}.rgba', 'rb').read()

@@ -2,7 +2,8 @@
 # Makes a Korvane installation medium: the folder, its zip, optionally an ISO
 # image, each with a SHA256SUMS list, the launcher optionally Authenticode-signed.
 # Every input is checked before anything is written; a medium that could not be
-# finished (a failed build, a signature that does not verify) is removed again.
+# finished (a failed build, a signature that does not verify, with the
+# verifier's reason) is removed again.
 set -euo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 source "$root/tools/medium/common.sh"
@@ -30,7 +31,8 @@ Authenticode signing (SHA-256, with osslsigncode):
   --sign-pfx FILE            the code-signing certificate with its private key (PKCS#12)
   --sign-password-file FILE  the file that holds its password, on one line; the
                              password is never put on a command line or in a log
-  --timestamp-url URL        a time-stamp server (RFC 3161) to countersign with
+  --timestamp-url URL        an RFC 3161 time-stamp server to countersign with
+                             (osslsigncode -ts; the older Authenticode form is not offered)
   --sign-installer           also sign a supplied --installer (the demo stand-in is
                              always signed)
   --ca CERT.pem              the root the signatures must chain to (default: the

@@ -1,12 +1,14 @@
 // versionDisplayValue and versionTimes100 on arbitrary text: no undefined
 // behaviour, and bit for bit the value of strtod given only the text's leading
 // decimal number, copied out on its own so that strtod sees nothing after it.
+// The two-decimal text of that value stays within its capacity.
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
+#include "core/DecimalText.h"
 #include "core/Version.h"
 
 namespace {
@@ -51,5 +53,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const double product = std::floor(expected * 100.0);
     if (product > -2147483648.0 && product < 2147483647.0 && times100 != static_cast<int32_t>(product))
         std::abort();
+    char shown[twoDecimalsCapacity];
+    formatTwoDecimals(shown, sizeof shown, value);
+    if (std::memchr(shown, '\0', sizeof shown) == nullptr) std::abort();
     return 0;
 }

@@ -2,7 +2,8 @@
 # A signed medium, made twice with SOURCE_DATE_EPOCH and a throw-away code-signing
 # certificate: both runs give the same zip and ISO, the password shows nowhere,
 # the checker passes the folder, the zip and the ISO, and it names the check that
-# catches each fault planted in a copy.
+# catches each fault planted in a copy. A signature that does not chain to the
+# root given is refused with the verifier's reason and leaves no medium.
 #
 #   check-signed-medium.sh INSTALLER.exe
 #
@@ -55,6 +56,24 @@ for file in Korvane.zip Korvane.iso; do
   cmp -s "$work/first/$file" "$work/second/$file" && pass "two runs give the same $file" ||
     flunk "two runs give different $file"
 done
+# A signature that does not chain to the --ca root: refused with the verifier's
+# own reason, which the signing log holds too, and no medium is left behind.
+log=$root/build/logs/make-medium-sign.log
+if "$root/tools/make-medium.sh" --out "$work/unchained" --installer "$installer" --sign-pfx "$certs/other.pfx" \
+     --sign-password-file "$certs/password" --ca "$certs/signer.pem" >"$work/unchained.out" 2>&1; then
+  flunk "a signature that does not chain to --ca was accepted"
+else
+  reason=$(sed -n 's/.*KorvaneSetup.exe does not verify (\(.*\)); see .*/\1/p' "$work/unchained.out")
+  if [ -e "$work/unchained" ]; then
+    flunk "a signature that does not chain to --ca left $(ls -A "$work/unchained" | tr '\n' ' ')behind"
+  elif [ -z "$reason" ]; then
+    flunk "a signature that does not chain to --ca was refused without the verifier's reason:"; cat "$work/unchained.out"
+  elif ! grep -qF -- "$reason" "$log" || ! grep -q 'self-signed certificate' "$log"; then
+    flunk "the signing log lacks the verifier's report ('$reason'):"; cat "$log"
+  else
+    pass "a signature that does not chain to --ca is refused: $reason"
+  fi
+fi
 grep -q osslsigncode "$work/argv.log" || flunk "no osslsigncode was seen: the argument check saw nothing"
 if grep -lF -- "$password" "$work"/*.out "$work/argv.log" "$root"/build/logs/make-medium-*.log 2>/dev/null; then
   flunk "the password shows in the files above"

@@ -50,6 +50,30 @@ TEST(DetectionRules, InstalledVersionComparesAsFlooredHundredths) {
     }
 }
 
+// The version shows as the Microsoft run-time's "%.2f" shows it: the double's
+// value to 17 significant digits, then two decimals, each rounded half up. Exact
+// ties round away from zero (C99's printf rounds 1.125 to even: 1.12); a text
+// just below a tie shows below it; zeros follow the 17th digit.
+TEST(DetectionRules, PromptShowsTheVersionAsTheRuntimeRoundsIt) {
+    struct Row { const char* installed; const char* shown; } rows[] = {
+        {"1.125", "(1.13)"},   // exact in binary
+        {"0.125", "(0.13)"},
+        {"-0.125", "(-0.13)"},
+        {"0.005", "(0.01)"},   // 0.005000000000000000104
+        {"2.005", "Korvane 2.00 already"},  // 2.00499999999999989...
+        {"2.675", "(2.67)"},   // 2.67499999999999982...
+        {"1.075", "(1.08)"},   // 1.07499999999999995559: 17 digits 1.0750000000000000
+        {"1208925819614629174706176", "(1208925819614629200000000.00)"},  // 2^80
+        {"1e400", "(1.#J)"},   // beyond double: the run-time's text for infinity
+    };
+    for (const Row& row : rows) {
+        const InstalledRelation relation = relateInstalledVersion(row.installed, "2.0");
+        char prompt[501];
+        formatInstalledPrompt(prompt, sizeof prompt, relation, "Korvane", row.installed);
+        EXPECT_NE(std::string(prompt).find(row.shown), std::string::npos) << row.installed << ": " << prompt;
+    }
+}
+
 TEST(DetectionRules, PromptsAreFormattedWithTheirStyles) {
     char prompt[501];
     formatInstalledPrompt(prompt, sizeof prompt, InstalledRelation::same, "Korvane", "2.00");

@@ -196,8 +196,8 @@ TEST(VersionOnWindows, DoublePrecisionTableHoldsUnderThisCompiler) {
     EXPECT_STREQ(display, "2.0");
 }
 
-// MinGW's strtod reads C99's hexadecimal, infinity and NaN; version texts are
-// decimal, and long digit strings still round correctly through it.
+// The reading in the Windows build, on the x87 unit: decimal only (no C99
+// hexadecimal, infinity or NaN), and long digit strings correctly rounded.
 TEST(VersionOnWindows, DecimalOnlyAndCorrectlyRoundedWithThisRuntime) {
     struct Row { const char* text; int32_t times100; } rows[] = {
         {"0x10", 0}, {"-0X1A", 0}, {"inf", 0}, {"nan", 0}, {"", 0}, {"-", 0}, {".", 0},

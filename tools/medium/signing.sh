@@ -92,20 +92,33 @@ write_trust() {
   fi
 }
 
-# sign_pe FILE: signs FILE in place with SHA-256, then checks the signature; a
-# file whose signature does not verify is an error.
+# sign_pe FILE: signs FILE in place with SHA-256, then checks the signature. A
+# signature that does not verify is an error that names the verifier's reason;
+# the verifier's whole report goes to the signing log either way.
 sign_pe() {
   local file=$1 args=(sign -pkcs12 "$sign_pfx" -readpass "$sign_password_file" -h sha256)
   # A fixed signing time makes two signings of one build identical.
   [ -z "${SOURCE_DATE_EPOCH:-}" ] || args+=(-time "$SOURCE_DATE_EPOCH")
-  [ -z "$timestamp_url" ] || args+=(-t "$timestamp_url")
+  # -ts asks the server for an RFC 3161 time-stamp; osslsigncode's -t would ask
+  # for the older Authenticode one.
+  [ -z "$timestamp_url" ] || args+=(-ts "$timestamp_url")
   echo "== signing $file" >>"$log_dir/make-medium-sign.log"
   osslsigncode "${args[@]}" -in "$file" -out "$work/signed.exe" >>"$log_dir/make-medium-sign.log" 2>&1 ||
     fail "signing $(basename "$file") failed: $(tail -n 2 "$log_dir/make-medium-sign.log" | oneline)"
-  osslsigncode verify -in "$work/signed.exe" -CAfile "$work/trust.pem" >"$work/verify.log" 2>&1
-  local status=$?
-  cat "$work/verify.log" >>"$log_dir/make-medium-sign.log"
-  [ "$status" -eq 0 ] && grep -qE 'Message digest algorithm *: *SHA256' "$work/verify.log" ||
-    fail "the signature of $(basename "$file") does not verify ($(grep -m 1 -iE 'error|failed' "$work/verify.log" | oneline)); see $log_dir/make-medium-sign.log"
+  # The verifier's status is taken here: left to set -e, a failed verification
+  # would end the command at once, before its report reached the log and its
+  # reason the message.
+  local status=0 reason
+  osslsigncode verify -in "$work/signed.exe" -CAfile "$work/trust.pem" >"$work/verify.log" 2>&1 || status=$?
+  { echo "== verifying $file"; cat "$work/verify.log"; } >>"$log_dir/make-medium-sign.log"
+  if [ "$status" -ne 0 ]; then
+    # osslsigncode's own summary ("Error: self-signed certificate"), else
+    # OpenSSL's line, else the status.
+    reason=$(grep -m 1 -E '^[[:space:]]*Error: ' "$work/verify.log" | oneline)
+    [ -n "$reason" ] || reason=$(grep -m 1 -iE 'error|failed' "$work/verify.log" | oneline)
+    fail "the signature of $(basename "$file") does not verify (${reason:-osslsigncode verify ended with status $status}); see $log_dir/make-medium-sign.log"
+  fi
+  grep -qE 'Message digest algorithm *: *SHA256' "$work/verify.log" ||
+    fail "the signature of $(basename "$file") verifies but is not an SHA-256 one; see $log_dir/make-medium-sign.log"
   mv "$work/signed.exe" "$file"
 }
