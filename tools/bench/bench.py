@@ -17,8 +17,9 @@ The size figure does not depend on it. The Wine prefix is KORVANE_WINEPREFIX, el
 runs itself under tools/with-display. Build logs go to <build>/logs, the figures
 to the screen and to <build>/results.txt.
 
-  size      the release exe's size against 100 KiB, its resource section, the
-            banner's share, what a compressor makes of it, the DLLs it imports
+  size      the release exe's size, its own bytes (all but the banner) against
+            64 KiB, its resource section, what a compressor makes of it, the
+            DLLs it imports
   start-up  CreateProcess to the first visible window, the launcher against the
             bare program, alternating; the launcher's own cost is its time less
             its one-second pause less the bare program's time (medians)
@@ -50,7 +51,7 @@ import winbuild  # noqa: E402
 
 GUID = product.identity()["productCode"]
 KIB = 1024
-SIZE_GOAL = 100 * KIB
+OWN_BYTES_GOAL = 64 * KIB  # everything but the banner
 BANNER_BYTES = 198568
 PAUSE_US = 1000000
 TARGETS = ["KorvaneSetup", "robot", "standin", "bench_bare", "bench_meter"]
@@ -180,11 +181,12 @@ def runs_ms(values):
 
 def report_size(say, exe):
     s = bench_size(exe)
-    say("size      32-bit release exe %d bytes = %.1f KiB, %.2f x the 100 KiB goal; resources %.1f KiB (banner %d "
-        "bytes), code and data %.1f KiB" % (s["size"], s["size"] / KIB, s["size"] / SIZE_GOAL, s["rsrc"] / KIB,
-                                            BANNER_BYTES, (s["size"] - s["rsrc"]) / KIB))
-    say("          xz -9e of the exe: %.1f KiB (%.2f x the goal): what an exe packer would start from"
-        % (s["xz"] / KIB, s["xz"] / SIZE_GOAL))
+    own = s["size"] - BANNER_BYTES
+    say("size      32-bit release exe %d bytes = %.1f KiB; its own bytes (all but the %d-byte banner) %d = %.1f KiB, "
+        "%.2f x the 64 KiB goal; resources %.1f KiB, code and data %.1f KiB"
+        % (s["size"], s["size"] / KIB, BANNER_BYTES, own, own / KIB, own / OWN_BYTES_GOAL, s["rsrc"] / KIB,
+           (s["size"] - s["rsrc"]) / KIB))
+    say("          xz -9e of the exe: %.1f KiB: what an exe packer would start from" % (s["xz"] / KIB))
     say("          imports: %s" % ", ".join(s["imports"]))
 
 
