@@ -13,3 +13,12 @@ inline constexpr int monitorDialogTimeout = 258;      // WAIT_TIMEOUT: dialog en
 // ---- Maintenance run.
 inline constexpr int highestUpgradableVersion = 110;  // versionTimes100 of 1.10
 inline constexpr unsigned cleanupPauseMs = 1000;
+// How long the processes that carry on a maintenance program's work (its copy
+// relaunched from the temporary directory, a helper from its folder) may hold an
+// upgrade once the program itself has ended. A large product's uninstaller is done
+// within a few minutes; a process still there after ten waits for something else
+// (a page the user left open), and the upgrade goes on as after a normal end.
+inline constexpr unsigned lingeringWorkLimitMs = 10 * 60 * 1000;
+// How many processes of a run are followed by their parent process ids, where no
+// job holds them: an uninstaller and its copies are a handful.
+inline constexpr unsigned followedProcessCapacity = 64;

@@ -13,6 +13,7 @@
 #include "core/Version.h"
 #include "run/CommandRules.h"
 #include "run/ProgramStart.h"
+#include "run/RunWatch.h"
 #include "ui/ProgressDialog.h"
 
 namespace {
@@ -133,12 +134,21 @@ StepResult clearStagingDirectory(const char* staging) {
     return proceed;
 }
 
-StepResult makeStagingDirectory(char* staging) {
-    char temporary[textCapacity] = {};
-    DWORD length = GetTempPathA(sizeof temporary, temporary);
+// The folders of an upgrade: where it stages, and where the programs run from
+// whose work the upgrade waits for.
+struct UpgradeFolders {
+    char temporary[textCapacity];  // the user's temporary directory, with its backslash
+    char staging[textCapacity];    // in it
+    char source[textCapacity];     // the installed copy's maintenance folder, with its backslash
+};
+
+StepResult makeStagingDirectory(UpgradeFolders& folders) {
+    DWORD length = GetTempPathA(sizeof folders.temporary, folders.temporary);
     if (length == 0) return {false, reportLastError()};
-    if (length >= sizeof temporary) return {false, reportCutPath()};
-    if (!composeText(staging, textCapacity, temporary, stagingDirectoryName)) return {false, reportCutPath()};
+    if (length >= sizeof folders.temporary) return {false, reportCutPath()};
+    char* staging = folders.staging;
+    if (!composeText(staging, textCapacity, folders.temporary, stagingDirectoryName))
+        return {false, reportCutPath()};
     // Left from an earlier run, the directory keeps its name but not its contents.
     StepResult cleared = clearStagingDirectory(staging);
     if (!cleared.goOn) return cleared;
@@ -199,16 +209,16 @@ StepResult stageResponseFile(const SetupState& state, const char* staging, char*
     return proceed;
 }
 
-StepResult prepareUpgrade(SetupState& state, char* arguments, char* staging) {
-    StepResult result = makeStagingDirectory(staging);
+StepResult prepareUpgrade(SetupState& state, char* arguments, UpgradeFolders& folders) {
+    StepResult result = makeStagingDirectory(folders);
     if (!result.goOn) return result;
-    char source[textCapacity];
+    const char* staging = folders.staging;
     // A fully qualified program path always has one; kept as a guard.
-    if (!directoryOf(source, sizeof source, state.uninstallCommand, systemLeadByte)) {
+    if (!directoryOf(folders.source, textCapacity, state.uninstallCommand, systemLeadByte)) {
         reportFailure(textUnusableUninstallCommand);
         return {false, ERROR_BAD_PATHNAME};
     }
-    result = stageMaintenanceFiles(source, staging);
+    result = stageMaintenanceFiles(folders.source, staging);
     if (!result.goOn) return result;
     if (versionTimes100(state.installedVersion) > highestUpgradableVersion) {
         reportFailure(textIllegalVersion);
@@ -222,16 +232,28 @@ StepResult prepareUpgrade(SetupState& state, char* arguments, char* staging) {
 }
 
 // Starts the program and waits for it under the progress dialog. An upgrade
-// waits for the whole run, the programs it started included: the new installer
-// must not start while an uninstaller's copy of itself is still removing the
-// old version. An uninstall waits for its program alone, so that something an
-// uninstaller leaves running (a browser showing a survey) never holds Setup.
-int32_t runAndWatch(SetupState& state, char* arguments) {
+// waits for the whole run, the processes that carry on its work included (those
+// started from the temporary directory, where the staged program and an
+// uninstaller's copy of itself run, or from the installed copy's maintenance
+// folder): the new installer must not start while an uninstaller's copy is still
+// removing the old version. An uninstall waits for its program alone. Neither
+// waits for a program started from elsewhere (a browser showing a survey).
+int32_t runAndWatch(SetupState& state, char* arguments, const UpgradeFolders* upgrade) {
     StartedProgram started;
     // The argument text alone is the command line, empty or not.
-    DWORD code = startProgram(state.uninstallCommand, arguments, state.upgradeMode != 0, started);
+    DWORD code = startProgram(state.uninstallCommand, arguments, upgrade != nullptr, started);
     if (code != 0) return reportCode(code);
-    int32_t result = monitorProcess(started.process, started.job, state.productName);
+    int32_t result;
+    if (upgrade == nullptr) {
+        result = monitorProcess(started.process, nullptr, state.productName);
+    } else {
+        const char* const workFolders[] = {upgrade->temporary, upgrade->source};
+        RunWatch watch;
+        beginRunWatch(watch, started, workFolders, 2);
+        const RunEndTest runEnd = {runWatchOver, &watch};
+        result = monitorProcess(started.process, &runEnd, state.productName);
+        endRunWatch(watch);
+    }
     releaseProgram(started);
     return result;
 }
@@ -280,14 +302,14 @@ int32_t runMaintenance(SetupState& state) {
     StepResult step = splitCommand(state, arguments);
     if (!step.goOn) return step.status;
 
-    char staging[textCapacity] = {};
+    UpgradeFolders folders = {};
     if (state.upgradeMode) {
-        step = prepareUpgrade(state, arguments, staging);
+        step = prepareUpgrade(state, arguments, folders);
         if (!step.goOn) return step.status;
     }
 
-    int32_t result = runAndWatch(state, arguments);
+    int32_t result = runAndWatch(state, arguments, state.upgradeMode ? &folders : nullptr);
     if (result != 0) return result;
     if (!state.upgradeMode) return 0;
-    return cleanUpStaging(staging);
+    return cleanUpStaging(folders.staging);
 }

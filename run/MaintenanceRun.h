@@ -11,12 +11,15 @@
 // staged program finds only what this run copied; whatever cannot be removed
 // ends the stage, shown with its code, before anything is copied or started.
 //
-// Waiting: an upgrade waits until the staged program and every program it
-// started have ended (a job holds them; where no job can be had, the staged
-// program alone is waited for), so that the clean-up and the new installer
-// never run while an uninstaller's copy of itself is still at work. An
-// uninstall waits for its program alone. Cancel in the progress dialog only
-// stops the waiting; nothing started is ever stopped.
+// Waiting: an upgrade waits until the staged program and the processes that
+// carry on its work have ended: those it started (found in a job, or by parent
+// process id) from the temporary directory or the installed copy's maintenance
+// folder. So the clean-up and the new installer never run while an uninstaller's
+// copy of itself is still at work, and a browser or viewer that the uninstaller
+// opened does not hold them. Once the staged program has ended, that work holds
+// the upgrade for at most ten minutes (run/RunWatch.h). An uninstall waits for
+// its program alone. Cancel in the progress dialog only stops the waiting;
+// nothing started is ever stopped.
 //
 // Reads stopSetup, runInstalledSetup, upgradeMode, installedVersion,
 // setupDirectory and productName. Reads uninstallCommand and overwrites it with

@@ -44,17 +44,34 @@ bool resume(HANDLE thread) {
     return run(thread) != static_cast<DWORD>(-1);
 }
 
+bool launcherInAJob() {
+    BOOL inJob = FALSE;
+    return IsProcessInJob(GetCurrentProcess(), nullptr, &inJob) && inJob;
+}
+
+BOOL createProgram(const char* program, char* commandLine, DWORD flags, PROCESS_INFORMATION& process) {
+    STARTUPINFOA startup;
+    std::memset(&startup, 0, sizeof startup);
+    startup.cb = sizeof startup;
+    return CreateProcessA(program, commandLine, nullptr, nullptr, FALSE, flags, nullptr, nullptr, &startup,
+                          &process);
+}
+
 // Starts the program, suspended until it is in the job when there is one (a job
 // it cannot join is closed and dropped). 0, or the failure's code; the caller
 // closes whatever process holds then.
 DWORD startInJob(const char* program, char* commandLine, HANDLE& job, PROCESS_INFORMATION& process) {
-    STARTUPINFOA startup;
-    std::memset(&startup, 0, sizeof startup);
-    startup.cb = sizeof startup;
     // Suspended until it is in the job: a copy it started at once would escape.
-    DWORD flags = NORMAL_PRIORITY_CLASS | (job != nullptr ? CREATE_SUSPENDED : 0);
-    if (!CreateProcessA(program, commandLine, nullptr, nullptr, FALSE, flags, nullptr, nullptr, &startup,
-                        &process)) {
+    const DWORD flags = NORMAL_PRIORITY_CLASS | (job != nullptr ? CREATE_SUSPENDED : 0);
+    // Out of the launcher's own job, where that job allows it. Whether it does is
+    // learnt by asking: its limits cannot be read everywhere (Wine reports none),
+    // and a start it refuses starts nothing.
+    const bool breakAway = job != nullptr && launcherInAJob();
+    BOOL started =
+        createProgram(program, commandLine, flags | (breakAway ? CREATE_BREAKAWAY_FROM_JOB : 0), process);
+    if (!started && breakAway && GetLastError() == ERROR_ACCESS_DENIED)
+        started = createProgram(program, commandLine, flags, process);
+    if (!started) {
         const DWORD code = lastErrorOr(ERROR_GEN_FAILURE);
         std::memset(&process, 0, sizeof process);  // nothing of a failed start is ours to close
         return code;

@@ -4,9 +4,13 @@
 // once; the run is over only when that copy has ended too. Started with
 // wholeRun, the program is put into a job of its own before it runs a single
 // instruction, and every process it starts joins that job (a process that asks
-// to break away may). Where no job can be had (the launcher already runs inside
-// a job that refuses nesting, or any job call fails) the program runs alone and
-// only its own process is watched; nothing is shown for that.
+// to break away may). When the launcher itself runs inside a job (put there by
+// a service, a scheduled task or a build agent), the program is started out of
+// that job where it allows so: on Windows Vista and 7 jobs do not nest, and a
+// program left inside the outer job cannot join the launcher's. Where no job
+// can be had (the outer job allows no breakaway and refuses nesting, or a job
+// call fails) the program runs without one and the watch follows its
+// descendants instead (run/RunWatch.h); nothing is shown for that.
 // The job never limits or ends anything: closing it leaves every program running.
 #pragma once
 #include <windows.h>

@@ -93,24 +93,15 @@ bool requestEnd(ProgressDialogContext& context) {
     return true;
 }
 
-// A job is done when no process in it is active. A job that cannot be read is
-// given up for the process alone, which is what an older system gives anyway;
-// a failed wait on the process counts as a running process.
-bool runEnded(HANDLE process, HANDLE& job) {
-    if (job != nullptr) {
-        auto query = testCalls.queryInformationJobObject != nullptr ? testCalls.queryInformationJobObject
-                                                                    : QueryInformationJobObject;
-        JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting;
-        if (query(job, JobObjectBasicAccountingInformation, &accounting, sizeof accounting, nullptr))
-            return accounting.ActiveProcesses == 0;
-        job = nullptr;
-    }
+// A failed wait on the process counts as a running process.
+bool runEnded(HANDLE process, const RunEndTest* runEnd) {
+    if (runEnd != nullptr) return runEnd->isOver(runEnd->state);
     return WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
 }
 
 // Shows the dialog on its own thread and steps its bar until the program's run
 // and the dialog have both ended. The caller owns the done event.
-int32_t watchUnderDialog(ProgressDialogContext& context, HANDLE job) {
+int32_t watchUnderDialog(ProgressDialogContext& context, const RunEndTest* runEnd) {
     bool processEnded = false;
     bool endRequested = false;
     HANDLE thread = startDialogThread(context);
@@ -125,7 +116,7 @@ int32_t watchUnderDialog(ProgressDialogContext& context, HANDLE job) {
             if (!endRequested) Sleep(runUpStepPauseMs);
             continue;
         }
-        if (!runEnded(context.processHandle, job)) {
+        if (!runEnded(context.processHandle, runEnd)) {
             postStep(context);
             Sleep(monitorStepPauseMs);
             continue;
@@ -147,7 +138,7 @@ void setProgressDialogCalls(const ProgressDialogCalls* calls) {
     testCalls = calls != nullptr ? *calls : ProgressDialogCalls{};
 }
 
-int32_t monitorProcess(HANDLE process, HANDLE job, const char* productName) {
+int32_t monitorProcess(HANDLE process, const RunEndTest* runEnd, const char* productName) {
     ProgressDialogContext context;
     std::memset(&context, 0, sizeof context);
     context.processHandle = process;
@@ -156,7 +147,7 @@ int32_t monitorProcess(HANDLE process, HANDLE job, const char* productName) {
     // Without the event the end of the dialog could never be seen.
     context.doneEvent = createDoneEvent();
     if (context.doneEvent == nullptr) return reportCode(GetLastError());
-    const int32_t status = watchUnderDialog(context, job);
+    const int32_t status = watchUnderDialog(context, runEnd);
     CloseHandle(context.doneEvent);
     return status;
 }

@@ -2,10 +2,10 @@
 //
 // While a started program runs, monitorProcess shows the progress dialog on a
 // second thread, steps its bar once a second, runs the bar up to full when the
-// program has exited (with a job: when every process in the job has) and closes
-// the dialog. "Cancel" only stops the waiting: the
-// watched program is never stopped. The two threads share one
-// ProgressDialogContext and one manual-reset event, the only synchronisation.
+// run is over (the program has exited, or the caller's test of the run's end says
+// so) and closes the dialog. "Cancel" only stops the waiting: the watched program
+// is never stopped. The two threads share one ProgressDialogContext and one
+// manual-reset event, the only synchronisation.
 //
 // Touches no SetupState: the caller hands over the process and the product name.
 #pragma once
@@ -26,14 +26,21 @@ struct ProgressDialogContext {
     HANDLE doneEvent;                // set by the dialog thread when its dialog has ended
 };
 
-// Watches a run under the progress dialog: with a job, until the job has no
-// active process left; with a null job, or once the job cannot be read, until
-// the process has exited. Both handles are borrowed: the caller closes them.
-// 0: the run ended and the dialog was closed. -1: the user cancelled (the run
-// may go on). 258: the dialog ended before the run did, i.e. it could not be
-// created (both failures already shown). Any other value: the Windows error
-// code of a thread or event that could not be created (shown).
-int32_t monitorProcess(HANDLE process, HANDLE job, const char* productName);
+// The caller's test of whether the run it watches is over, made in place of the
+// process's own end once per step of the bar (on the monitor's thread, never
+// more often). isOver is given state.
+struct RunEndTest {
+    bool (*isOver)(void* state);
+    void* state;
+};
+
+// Watches a run under the progress dialog: until runEnd says it is over, or,
+// with a null runEnd, until the process has exited. The handle is borrowed: the
+// caller closes it. 0: the run ended and the dialog was closed. -1: the user
+// cancelled (the run may go on). 258: the dialog ended before the run did, i.e.
+// it could not be created (both failures already shown). Any other value: the
+// Windows error code of a thread or event that could not be created (shown).
+int32_t monitorProcess(HANDLE process, const RunEndTest* runEnd, const char* productName);
 
 // Runs the modal dialog; sets doneEvent when it has ended. Exit code always 1.
 DWORD WINAPI progressDialogThread(void* context);
@@ -47,6 +54,5 @@ struct ProgressDialogCalls {
     decltype(&CreateThread) createThread;
     INT_PTR(WINAPI* dialogBoxParam)(HINSTANCE, LPCSTR, HWND, DLGPROC, LPARAM);
     BOOL(WINAPI* endDialog)(HWND, INT_PTR);  // the monitor's end request
-    BOOL(WINAPI* queryInformationJobObject)(HANDLE, JOBOBJECTINFOCLASS, LPVOID, DWORD, LPDWORD);
 };
 void setProgressDialogCalls(const ProgressDialogCalls* calls);

@@ -53,7 +53,8 @@ no installed copy, and the user pressing "Install" in the confirmation.
               Wine only (Windows searches that way by itself)
   "hosts":    ["wine"] or ["windows"]: where the scenario can run, with
               "hosts_reason" saying why (printed when it is skipped)
-  "env":      {"TEMP": "{work}\\tmp", ...}   for the launcher (and its children)
+  "env":      {"TEMP": "{work}\\tmp", ...}   for the launcher (and its children); other
+              variables than TEMP and TMP may name {temp} and {staging}
   "cwd":      the launcher's current directory (default {work}, not the medium)
   "locale":   e.g. "ja_JP.UTF-8": LC_ALL and LANG for the run (ANSI code page 932;
               LANG alone does not change Wine's code page here). Wine's own texts,
@@ -318,6 +319,8 @@ class Run:
             self.env["TEMP"] = self.env["TMP"] = self.host.win(long_path(self.host, self.work, sc["temp_length"], "t"))
         temp_win = self.env.get("TEMP", self.host.temp_win).rstrip("\\")
         self.places.update(temp=temp_win, staging=temp_win + "\\" + STAGING)
+        # The other variables may name {temp} and {staging}, known only now.
+        self.env = {k: self.expand(v) for k, v in self.env.items()}
         self.places["cwd"] = self.expand(sc.get("cwd", "{work}"))
         self.exes = {"launcher": self.args.launcher, "standin": self.args.standin, "planted": self.args.planted,
                      "engine": self.engine.installer}

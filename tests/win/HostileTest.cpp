@@ -194,7 +194,7 @@ TEST_F(Hostile, StagedFileLockedDuringTheCleanUp) {
     std::vector<RecordedBox> boxes;
     int32_t result;
     {
-        ProgressCallsGuard calls({nullptr, nullptr, lockingDialogBox, nullptr, nullptr});
+        ProgressCallsGuard calls({nullptr, nullptr, lockingDialogBox, nullptr});
         MessageRecorder recorder;
         result = runChain();
         boxes = recorder.boxes;
@@ -234,7 +234,7 @@ TEST_F(Hostile, ProgressDialogThatCannotStartEndsTheRunWithoutLaunching) {
         int32_t result;
         {
             ProgressCallsGuard calls({nullptr, c.threadFails ? failingCreateThread : nullptr, nullptr,
-                                      nullptr, nullptr});
+                                      nullptr});
             // kernel32 holds no template 102.
             AppInstanceGuard module(c.threadFails ? appInstance() : GetModuleHandleA("kernel32.dll"));
             MessageRecorder recorder;

@@ -300,7 +300,7 @@ TEST_F(MaintenanceRun, AStagingDirectoryGoneBeforeTheCleanUpIsShownAndTheRunStil
     std::vector<RecordedBox> boxes;
     int32_t result;
     {
-        ProgressCallsGuard calls({nullptr, nullptr, dialogThenRemoveStaging, nullptr, nullptr});
+        ProgressCallsGuard calls({nullptr, nullptr, dialogThenRemoveStaging, nullptr});
         MessageRecorder recorder;
         upgrade("1.0", "-x");
         result = runMaintenance(state);

@@ -1,8 +1,11 @@
 // How long the maintenance run waits, with a maintenance program that behaves
 // like many uninstallers: it relaunches itself from a copy in %TEMP% and returns
 // at once (the stand-in with KORVANE_STANDIN_RELAUNCH). An upgrade waits for the
-// copy too, then cleans up; an uninstall waits for the first program alone; and
-// where no job can be had, an upgrade falls back to that, without a word.
+// copy too, then cleans up, also where no job can be had (the program's
+// descendants are followed) and where the launcher itself runs inside a job; it
+// stops waiting for the copy once the staged program has been gone for the
+// limit. An uninstall waits for the first program alone. That a program started
+// from elsewhere does not hold an upgrade shows end to end (maintenance.json).
 #include <gtest/gtest.h>
 #include <windows.h>
 
@@ -44,13 +47,6 @@ BOOL WINAPI noLimits(HANDLE, JOBOBJECTINFOCLASS, LPVOID, DWORD) {
     return FALSE;
 }
 
-// What an older Windows answers when the launcher already runs inside a job.
-BOOL WINAPI nestingRefused(HANDLE, HANDLE) {
-    ++failedCalls;
-    SetLastError(ERROR_ACCESS_DENIED);
-    return FALSE;
-}
-
 BOOL WINAPI unreadableJob(HANDLE, JOBOBJECTINFOCLASS, LPVOID, DWORD, LPDWORD) {
     ++failedCalls;
     SetLastError(ERROR_INVALID_HANDLE);
@@ -62,6 +58,30 @@ DWORD WINAPI noResume(HANDLE) {
     SetLastError(ERROR_NOT_ENOUGH_QUOTA);
     return static_cast<DWORD>(-1);
 }
+
+HANDLE WINAPI noProcessList(DWORD, DWORD) {
+    ++failedCalls;
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return INVALID_HANDLE_VALUE;
+}
+
+// Windows Vista and 7: a process that is in a job already cannot be put into
+// another (Wine nests jobs, as Windows 8 and later do). Refusals are counted.
+int refusedNestings = 0;
+
+BOOL WINAPI assignWithoutNesting(HANDLE job, HANDLE process) {
+    BOOL inJob = FALSE;
+    if (IsProcessInJob(process, nullptr, &inJob) && inJob) {
+        ++refusedNestings;
+        SetLastError(ERROR_ACCESS_DENIED);
+        return FALSE;
+    }
+    return AssignProcessToJobObject(job, process);
+}
+
+// The clock of the wait's limit, 200 times as fast: ten minutes pass in three
+// seconds.
+ULONGLONG WINAPI fastClock() { return GetTickCount64() * 200; }
 
 // How long a relaunched copy runs: longer than a stage that does not wait for
 // it takes (a poll, the run-up, the dialog's close, the clean-up's pause), so
@@ -117,12 +137,29 @@ public:
     // Runs the stage with the dialog timed and boxes recorded; the log as it
     // was when the stage returned.
     int32_t run(std::vector<StandinEvent>& events, std::vector<RecordedBox>& boxes) {
-        ProgressCallsGuard calls({nullptr, nullptr, timedDialogBox, nullptr, nullptr});
+        ProgressCallsGuard calls({nullptr, nullptr, timedDialogBox, nullptr});
         MessageRecorder recorder;
         int32_t result = runMaintenance(state);
         events = readStandinLog(log);
         boxes = recorder.boxes;
         return result;
+    }
+
+    // An upgrade that waited for the relaunched copy: the stage returned 0 with
+    // nothing shown, the dialog stayed until the copy had ended, then came the
+    // clean-up.
+    void expectTheCopyWaitedFor(int32_t result, const std::vector<StandinEvent>& events,
+                                const std::vector<RecordedBox>& boxes) {
+        EXPECT_EQ(result, 0);
+        EXPECT_TRUE(boxes.empty());
+        const StandinEvent* stagedExit = find(events, "exit", false);
+        const StandinEvent* copyExit = find(events, "exit", true);
+        ASSERT_NE(stagedExit, nullptr);
+        ASSERT_NE(copyExit, nullptr) << "the stage returned while the relaunched copy still ran";
+        EXPECT_EQ(stagedExit->reason, "relaunched");
+        EXPECT_EQ(copyExit->reason, "done");
+        EXPECT_GE(dialogEndedAt, copyExit->tick);
+        EXPECT_FALSE(exists(staging));
     }
 
     SetupState state;
@@ -186,20 +223,25 @@ TEST_F(MaintenanceRunWaits, AHelperStartedToBreakAwayIsStartedAndNotWaitedFor) {
     EXPECT_FALSE(exists(staging));
 }
 
-// Every job call that can fail leaves the upgrade with today's wait: the staged
-// program alone, then the clean-up and result 0, and nothing shown.
-TEST_F(MaintenanceRunWaits, WithoutAJobAnUpgradeWaitsForTheStagedProgramAlone) {
+// Every job call that can fail leaves the upgrade without a job: the staged
+// program's descendants are followed instead, and the copy is waited for as in
+// a job, with nothing shown. Only where the processes cannot be listed either
+// is the staged program alone waited for.
+TEST_F(MaintenanceRunWaits, WithoutAJobAnUpgradeFollowsTheProgramsDescendants) {
     struct Case {
         const char* name;
         ProgramStartCalls start;
-        ProgressDialogCalls monitor;
+        RunWatchCalls watch;
+        bool copyWaitedFor;
     };
-    const ProgressDialogCalls timed = {nullptr, nullptr, timedDialogBox, nullptr, nullptr};
     const Case cases[] = {
-        {"no job can be created", {noJob, nullptr, nullptr, nullptr}, timed},
-        {"the job refuses its limits", {nullptr, noLimits, nullptr, nullptr}, timed},
-        {"the launcher's own job refuses nesting", {nullptr, nullptr, nestingRefused, nullptr}, timed},
-        {"the job cannot be read", {}, {nullptr, nullptr, timedDialogBox, nullptr, unreadableJob}},
+        {"no job can be created", {noJob, nullptr, nullptr, nullptr}, {}, true},
+        {"the job refuses its limits", {nullptr, noLimits, nullptr, nullptr}, {}, true},
+        {"the job cannot be read", {}, {unreadableJob, nullptr, nullptr}, true},
+        {"no job and no list of processes",
+         {noJob, nullptr, nullptr, nullptr},
+         {nullptr, noProcessList, nullptr},
+         false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -207,17 +249,19 @@ TEST_F(MaintenanceRunWaits, WithoutAJobAnUpgradeWaitsForTheStagedProgramAlone) {
         SetUp();
         ASSERT_FALSE(HasFatalFailure());
         EnvironmentGuard relaunch("KORVANE_STANDIN_RELAUNCH", copyRunsMs);
+        std::vector<StandinEvent> events;
         std::vector<RecordedBox> boxes;
         int32_t result;
         {
             ProgramStartCallsGuard start(c.start);
-            ProgressCallsGuard monitor(c.monitor);
-            MessageRecorder recorder;
-            result = runMaintenance(state);
-            boxes = recorder.boxes;
+            RunWatchCallsGuard watch(c.watch);
+            result = run(events, boxes);
         }
-        std::vector<StandinEvent> events = readStandinLog(log);
         EXPECT_GE(failedCalls, 1);
+        if (c.copyWaitedFor) {
+            expectTheCopyWaitedFor(result, events, boxes);
+            continue;
+        }
         EXPECT_EQ(result, 0);
         EXPECT_TRUE(boxes.empty());
         const StandinEvent* stagedExit = find(events, "exit", false);
@@ -227,6 +271,32 @@ TEST_F(MaintenanceRunWaits, WithoutAJobAnUpgradeWaitsForTheStagedProgramAlone) {
         EXPECT_NE(find(eventsOnceTheCopyStarted(), "start", true), nullptr);
         EXPECT_FALSE(exists(staging));
     }
+}
+
+// A copy that runs on long after the staged program has ended holds the upgrade
+// for the limit, then the stage goes on as after a normal end: the clean-up,
+// result 0, nothing shown, and the copy left running.
+TEST_F(MaintenanceRunWaits, ACopyStillRunningAtTheLimitNoLongerHoldsTheUpgrade) {
+    EnvironmentGuard relaunch("KORVANE_STANDIN_RELAUNCH", "60000");
+    std::vector<StandinEvent> events;
+    std::vector<RecordedBox> boxes;
+    int32_t result;
+    {
+        RunWatchCallsGuard watch({nullptr, nullptr, fastClock});
+        result = run(events, boxes);
+    }
+    EXPECT_EQ(result, 0);
+    EXPECT_TRUE(boxes.empty());
+    const StandinEvent* stagedExit = find(events, "exit", false);
+    ASSERT_NE(stagedExit, nullptr);
+    EXPECT_EQ(stagedExit->reason, "relaunched");
+    ASSERT_NE(find(events, "start", true), nullptr);
+    EXPECT_EQ(find(events, "exit", true), nullptr);
+    EXPECT_TRUE(copyRunning());
+    // Held for the limit (three seconds on the fast clock), not for the copy's minute.
+    EXPECT_GE(dialogEndedAt, stagedExit->tick + 2500);
+    EXPECT_LE(dialogEndedAt, stagedExit->tick + 20000);
+    EXPECT_FALSE(exists(staging));
 }
 
 // A program that cannot be resumed has never run: the failure is shown and ends
@@ -251,4 +321,66 @@ TEST_F(MaintenanceRunWaits, AProgramThatCannotBeResumedIsAFailedStart) {
     // Ended, not left suspended: its file can go.
     SetFileAttributesA((staging + "\\" + installerName).c_str(), FILE_ATTRIBUTE_NORMAL);
     EXPECT_TRUE(DeleteFileA((staging + "\\" + installerName).c_str()));
+}
+
+namespace {
+
+// The launcher started inside a job of someone else's (a service, a scheduled
+// task, a build agent put it there). This test program puts itself into such a
+// job, for good: its cases run in a program of their own (one per suite).
+HANDLE outerJob = nullptr;
+
+class MaintenanceRunInAJob : public MaintenanceRunWaits {
+public:
+    void SetUp() override {
+        if (outerJob == nullptr) {
+            outerJob = CreateJobObjectA(nullptr, nullptr);
+            ASSERT_NE(outerJob, nullptr);
+            ASSERT_TRUE(AssignProcessToJobObject(outerJob, GetCurrentProcess()));
+        }
+        refusedNestings = 0;
+        MaintenanceRunWaits::SetUp();
+    }
+
+    // Whether the outer job lets a program be started out of it.
+    void allowBreakaway(bool allowed) {
+        JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+        limits.BasicLimitInformation.LimitFlags = allowed ? JOB_OBJECT_LIMIT_BREAKAWAY_OK : 0;
+        ASSERT_TRUE(
+            SetInformationJobObject(outerJob, JobObjectExtendedLimitInformation, &limits, sizeof limits));
+    }
+};
+
+}  // namespace
+
+// On Windows Vista and 7 the staged program could not join the launcher's job
+// from inside the outer one; started out of it, it does, and no nesting is asked.
+TEST_F(MaintenanceRunInAJob, WhereTheJobAllowsBreakawayTheProgramLeavesItForTheLaunchersOwn) {
+    allowBreakaway(true);
+    ASSERT_FALSE(HasFatalFailure());
+    EnvironmentGuard relaunch("KORVANE_STANDIN_RELAUNCH", copyRunsMs);
+    std::vector<StandinEvent> events;
+    std::vector<RecordedBox> boxes;
+    int32_t result;
+    {
+        ProgramStartCallsGuard start({nullptr, nullptr, assignWithoutNesting, nullptr});
+        result = run(events, boxes);
+    }
+    EXPECT_EQ(refusedNestings, 0) << "the staged program was started inside the outer job";
+    expectTheCopyWaitedFor(result, events, boxes);
+}
+
+TEST_F(MaintenanceRunInAJob, WhereItAllowsNeitherBreakawayNorNestingTheDescendantsAreFollowed) {
+    allowBreakaway(false);
+    ASSERT_FALSE(HasFatalFailure());
+    EnvironmentGuard relaunch("KORVANE_STANDIN_RELAUNCH", copyRunsMs);
+    std::vector<StandinEvent> events;
+    std::vector<RecordedBox> boxes;
+    int32_t result;
+    {
+        ProgramStartCallsGuard start({nullptr, nullptr, assignWithoutNesting, nullptr});
+        result = run(events, boxes);
+    }
+    EXPECT_EQ(refusedNestings, 1);
+    expectTheCopyWaitedFor(result, events, boxes);
 }

@@ -278,7 +278,7 @@ TEST(MonitorProcess, StepsWhileTheProcessRunsThenFillsTheBarAndCloses) {
     DialogWatch watch;
     barAtEndRequest = -1;
     {
-        ProgressCallsGuard calls({nullptr, nullptr, nullptr, endDialogReadingBar, nullptr});
+        ProgressCallsGuard calls({nullptr, nullptr, nullptr, endDialogReadingBar});
         EXPECT_EQ(monitorWatched(process.hProcess, "Korvane Studio", watch), 0);
     }
     EXPECT_EQ(WaitForSingleObject(process.hProcess, 0), WAIT_OBJECT_0);
@@ -325,7 +325,7 @@ TEST(MonitorProcess, StepsOncePerSecondWhileTheProcessRuns) {
     watch.endPosition = 5;
     barAtEndRequest = -1;
     {
-        ProgressCallsGuard calls({nullptr, nullptr, nullptr, endDialogReadingBar, nullptr});
+        ProgressCallsGuard calls({nullptr, nullptr, nullptr, endDialogReadingBar});
         EXPECT_EQ(monitorWatched(runEnd, "Korvane", watch), 0);
     }
     CloseHandle(runEnd);
@@ -418,8 +418,8 @@ TEST(MonitorProcess, AThreadOrEventThatCannotBeCreatedIsReportedWithItsCode) {
         int32_t code;
     };
     const Case cases[] = {
-        {{failingCreateEvent, nullptr, nullptr, nullptr, nullptr}, ERROR_NO_SYSTEM_RESOURCES},
-        {{nullptr, failingCreateThread, nullptr, nullptr, nullptr}, ERROR_NOT_ENOUGH_MEMORY},
+        {{failingCreateEvent, nullptr, nullptr, nullptr}, ERROR_NO_SYSTEM_RESOURCES},
+        {{nullptr, failingCreateThread, nullptr, nullptr}, ERROR_NOT_ENOUGH_MEMORY},
     };
     for (const Case& c : cases) {
         const std::string expectedText = errorBoxText(c.code);
@@ -442,7 +442,7 @@ TEST(MonitorProcess, ADialogComingUpAfterTheEndRequestIsStillEndedWithoutSpinnin
     int32_t result;
     double cpuUsed;
     {
-        ProgressCallsGuard calls({nullptr, nullptr, slowDialogBox, nullptr, nullptr});
+        ProgressCallsGuard calls({nullptr, nullptr, slowDialogBox, nullptr});
         double cpuBefore = threadCpuSeconds();
         result = monitorProcess(process.hProcess, nullptr, "Korvane");
         cpuUsed = threadCpuSeconds() - cpuBefore;
@@ -487,7 +487,7 @@ TEST(MonitorProcess, StepsAfterTheDialogHasGoneAreNotPostedToTheMonitorThread) {
     watch.actAfterMs = 1200;
     int32_t result;
     {
-        ProgressCallsGuard calls({nullptr, nullptr, dialogGoneButNotReported, nullptr, nullptr});
+        ProgressCallsGuard calls({nullptr, nullptr, dialogGoneButNotReported, nullptr});
         result = monitorWatched(goneRunEnd, "Korvane", watch);
     }
     CloseHandle(goneRunEnd);
@@ -551,7 +551,7 @@ TEST(MonitorProcess, ACancelOvertakenByTheEndRequestStillCountsAsCancel) {
     watch.actAfterMs = 1200;
     int32_t result;
     {
-        ProgressCallsGuard calls({nullptr, nullptr, dialogHeldAfterCancel, endDialogAndTell, nullptr});
+        ProgressCallsGuard calls({nullptr, nullptr, dialogHeldAfterCancel, endDialogAndTell});
         result = monitorWatched(overlapRunEnd, "Korvane", watch);
     }
     bool endRequested = WaitForSingleObject(overlapEndRequested, 0) == WAIT_OBJECT_0;

@@ -9,6 +9,7 @@
 #include "app/SetupApp.h"
 #include "core/Module.h"
 #include "run/ProgramStart.h"
+#include "run/RunWatch.h"
 #include "ui/ProgressDialog.h"
 
 class ProgressCallsGuard {
@@ -25,6 +26,14 @@ public:
     ~ProgramStartCallsGuard() { setProgramStartCalls(nullptr); }
     ProgramStartCallsGuard(const ProgramStartCallsGuard&) = delete;
     ProgramStartCallsGuard& operator=(const ProgramStartCallsGuard&) = delete;
+};
+
+class RunWatchCallsGuard {
+public:
+    explicit RunWatchCallsGuard(const RunWatchCalls& calls) { setRunWatchCalls(&calls); }
+    ~RunWatchCallsGuard() { setRunWatchCalls(nullptr); }
+    RunWatchCallsGuard(const RunWatchCallsGuard&) = delete;
+    RunWatchCallsGuard& operator=(const RunWatchCallsGuard&) = delete;
 };
 
 // The module the dialogs are loaded from.

@@ -19,6 +19,13 @@
 // is left in %TEMP%, as such uninstallers leave theirs. "<ms> breakaway" starts
 // the copy with CREATE_BREAKAWAY_FROM_JOB, as some programs start their helpers.
 //
+// With KORVANE_STANDIN_LINGER=<text>|<folder>|<ms>, a stand-in whose module path
+// holds <text> (case ignored) first leaves a long-lived program behind, as an
+// uninstaller that opens a readme or a survey page does: it copies itself to
+// <folder>\korvane-viewer.exe (making the folder) and starts that copy with the
+// command line "<copy>" --linger, then goes on as usual. The copy logs like any
+// stand-in and stays <ms> (or until the stop file appears).
+//
 // Without KORVANE_STANDIN_LOG (a demo run) it shows a message box saying which
 // installer it stands for and how it was started.
 #include <windows.h>
@@ -121,6 +128,37 @@ bool relaunch(const std::string& module, const std::string& dir, bool breakaway)
     return true;
 }
 
+// Copies this program into folder and starts the copy to linger; false when
+// that fails.
+bool startLingering(const std::string& module, const std::string& folder) {
+    CreateDirectoryA(folder.c_str(), nullptr);
+    std::string copy = folder + "\\korvane-viewer.exe";
+    if (!CopyFileA(module.c_str(), copy.c_str(), FALSE)) return false;
+    std::string line = "\"" + copy + "\" --linger";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(copy.c_str(), &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process))
+        return false;
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return true;
+}
+
+// KORVANE_STANDIN_LINGER split into its three fields; false when it is not set
+// or not of that form.
+bool lingerPlan(std::string& text, std::string& folder, DWORD& ms) {
+    std::string plan = envVar("KORVANE_STANDIN_LINGER");
+    size_t first = plan.find('|');
+    size_t second = first == std::string::npos ? first : plan.find('|', first + 1);
+    if (second == std::string::npos) return false;
+    text = plan.substr(0, first);
+    folder = plan.substr(first + 1, second - first - 1);
+    ms = strtoul(plan.c_str() + second + 1, nullptr, 10);
+    return !text.empty() && !folder.empty();
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
@@ -167,10 +205,22 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     DWORD ms = plannedMs(module);
     std::string relaunchMs = envVar("KORVANE_STANDIN_RELAUNCH");
     bool isCopy = commandLine.find("_?=") != std::string::npos;
+    bool isLingering = commandLine.find("--linger") != std::string::npos;
     std::string stop = envVar("KORVANE_STANDIN_STOP");
     const char* reason = "done";
     int status = 0;
-    if (!relaunchMs.empty() && isCopy) {
+    std::string lingerText, lingerFolder;
+    DWORD lingerMs = 0;
+    bool lingers = lingerPlan(lingerText, lingerFolder, lingerMs);
+    if (lingers && !isLingering && lower(module).find(lower(lingerText)) != std::string::npos &&
+        !startLingering(module, lingerFolder)) {
+        reason = "linger failed";
+        status = 1;
+    }
+    if (isLingering) {
+        // Only lingers: neither relaunches nor follows the plan.
+        ms = lingerMs;
+    } else if (!relaunchMs.empty() && isCopy) {
         ms = strtoul(relaunchMs.c_str(), nullptr, 10);
     } else if (!relaunchMs.empty()) {
         bool relaunched = relaunch(module, dir, relaunchMs.find("breakaway") != std::string::npos);
