@@ -112,10 +112,15 @@ DWORD removeStagingEntry(const char* path, DWORD attributes) {
 }
 
 // The staging directory's name is fixed and %TEMP% is writable by every program
-// of the user, so a folder of that name may hold anything: files of an earlier
-// run, or DLLs and programs put there on purpose to be run by the elevated
-// installer. It is emptied before staging; what cannot be removed stops the stage
-// before anything is copied or run.
+// of the user, so a folder of that name may already hold anything: files of an
+// earlier run, or DLLs and programs put there ahead of time to be loaded or run
+// by the elevated installer. Everything in it is removed before staging (links
+// are removed, never followed), and what cannot be removed stops the stage
+// before anything is copied or run. This covers only what is there when the
+// clean-up runs: the folder stays writable by every program of the user, so one
+// that writes into it after the clean-up, while the files are copied, before the
+// staged program starts or while it runs, is not kept out (docs/SECURITY.md,
+// "The staging race").
 StepResult clearStagingDirectory(const char* staging) {
     DWORD attributes = GetFileAttributesA(staging);
     DWORD status = 0;

@@ -7,9 +7,12 @@
 // under %TEMP%, installed versions above 1.10 are refused, the response file is
 // staged, the staged extsetup.exe runs silently with it, and the staging
 // directory is emptied (read-only files too) and removed afterwards. A staging
-// directory left from an earlier run is emptied before staging, so that the
-// staged program finds only what this run copied; whatever cannot be removed
-// ends the stage, shown with its code, before anything is copied or started.
+// directory left from an earlier run is emptied before staging, so that nothing
+// put in it before this run (by an earlier run, or planted ahead of time) is
+// loaded or run by the staged program; whatever cannot be removed ends the
+// stage, shown with its code, before anything is copied or started. The
+// directory stays writable by every program of the user: what is written into
+// it after the clean-up is not kept out.
 //
 // Waiting: an upgrade waits until the staged program and the processes that
 // carry on its work have ended: those it started (found in a job, or by parent

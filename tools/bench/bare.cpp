@@ -3,9 +3,11 @@
 //
 //   bare.exe                the least a Win32 GUI program does to show a modal
 //                           dialog (an in-memory template, one button): start-up
-//   bare.exe progress N     the same dialog with a smooth progress bar that a
+//   bare.exe progress N     a dialog of the progress dialog's size and font
+//                           (320 x 81 units, MS Shell Dlg 8) with a smooth bar
+//                           of its size and place (306 x 14 at 7, 33) that a
 //                           one-second timer steps, for N seconds: what showing
-//                           a bar that moves once a second costs at the least,
+//                           that bar moving once a second costs at the least,
 //                           the reference for the launcher's monitoring
 #include <windows.h>
 #include <commctrl.h>
@@ -22,8 +24,11 @@ UINT stepsLeft = 0;
 INT_PTR CALLBACK bareDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
     if (message == WM_INITDIALOG) {
         if (stepsLeft > 0) {
-            CreateWindowExA(WS_EX_CLIENTEDGE, PROGRESS_CLASSA, "", WS_CHILD | WS_VISIBLE | PBS_SMOOTH, 10, 10,
-                            220, 20, dialog, reinterpret_cast<HMENU>(static_cast<INT_PTR>(barId)), nullptr, nullptr);
+            RECT bar = {7, 33, 7 + 306, 33 + 14};  // dialog units, as the progress dialog's bar
+            MapDialogRect(dialog, &bar);
+            CreateWindowExA(0, PROGRESS_CLASSA, "", WS_CHILD | WS_VISIBLE | WS_BORDER | PBS_SMOOTH, bar.left,
+                            bar.top, bar.right - bar.left, bar.bottom - bar.top, dialog,
+                            reinterpret_cast<HMENU>(static_cast<INT_PTR>(barId)), nullptr, nullptr);
             SendDlgItemMessageA(dialog, barId, PBM_SETRANGE, 0, MAKELPARAM(0, 300));
             SendDlgItemMessageA(dialog, barId, PBM_SETSTEP, 1, 0);
             SetTimer(dialog, stepTimer, 1000, nullptr);
@@ -49,6 +54,12 @@ struct alignas(4) BareTemplate {
     WORD buttonClass[2], buttonText[3], extra;
 };
 
+// With the font the progress dialog has (DS_SETFONT), so that its units match.
+struct alignas(4) ProgressTemplate {
+    DLGTEMPLATE dialog;
+    WORD menu, windowClass, title[5], pointSize, face[13];
+};
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
@@ -56,6 +67,18 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
         stepsLeft = static_cast<UINT>(std::strtoul(commandLine + 9, nullptr, 10));
         INITCOMMONCONTROLSEX classes = {sizeof classes, ICC_PROGRESS_CLASS};
         InitCommonControlsEx(&classes);
+    }
+    if (stepsLeft > 0) {
+        ProgressTemplate p = {};
+        p.dialog.style = WS_POPUP | WS_CAPTION | DS_MODALFRAME | DS_CENTER | DS_SETFONT;
+        p.dialog.cx = 320;
+        p.dialog.cy = 81;
+        const WORD title[] = {'B', 'a', 'r', 'e', 0};
+        for (int i = 0; i < 5; ++i) p.title[i] = title[i];
+        p.pointSize = 8;
+        const char face[] = "MS Shell Dlg";
+        for (int i = 0; face[i] != 0; ++i) p.face[i] = static_cast<WORD>(face[i]);
+        return static_cast<int>(DialogBoxIndirectParamA(instance, &p.dialog, nullptr, bareDialogProc, 0));
     }
     BareTemplate t = {};
     t.dialog.style = WS_POPUP | WS_CAPTION | DS_MODALFRAME | DS_CENTER;
