@@ -19,12 +19,14 @@
 
 namespace {
 
-enum class Action { none, cancelButton, escape, closeButton, altF4 };
+// cancelButtonNow: the click is sent, so the dialog takes it ahead of the steps
+// already queued for it (under emulation, drawing each step takes 20 ms or more).
+enum class Action { none, cancelButton, cancelButtonNow, escape, closeButton, altF4 };
 
 struct DialogWatch {
     Action action = Action::none;
     DWORD actAfterMs = 0;         // after the dialog was first seen
-    HANDLE actAfterExitOf = nullptr;  // or: once this process has ended and the bar moved on
+    HANDLE actAfterExitOf = nullptr;  // or: once this process has ended and the run-up has begun
     HANDLE setAtPosition = nullptr;   // an event set once the bar has reached endPosition
     int endPosition = 0;
     // What was seen.
@@ -61,6 +63,9 @@ void answer(HWND dialog, Action action) {
     switch (action) {
     case Action::cancelButton:
         PostMessageA(GetDlgItem(dialog, IDCANCEL), BM_CLICK, 0, 0);
+        break;
+    case Action::cancelButtonNow:
+        SendMessageA(GetDlgItem(dialog, IDCANCEL), BM_CLICK, 0, 0);
         break;
     case Action::escape:
         PostMessageA(dialog, WM_KEYDOWN, VK_ESCAPE, 0x00010001);
@@ -106,6 +111,7 @@ void observe(DialogWatch& watch, HWND dialog) {
 DWORD WINAPI watchDialog(void* parameter) {
     auto& watch = *static_cast<DialogWatch*>(parameter);
     DWORD firstSeen = 0;
+    int exitPosition = -1;  // where the bar stood when actAfterExitOf was seen ended
     while (!watch.stop) {
         HWND dialog = findProgressDialog();
         if (dialog != nullptr) {
@@ -113,9 +119,14 @@ DWORD WINAPI watchDialog(void* parameter) {
             observe(watch, dialog);
             bool due = false;
             if (watch.action != Action::none && !watch.acted) {
-                if (watch.actAfterExitOf != nullptr)
-                    due = WaitForSingleObject(watch.actAfterExitOf, 0) == WAIT_OBJECT_0 &&
-                          watch.lastPosition >= 50 && watch.lastPosition < 250;
+                if (watch.actAfterExitOf != nullptr) {
+                    // The run-up has begun once the bar moves on faster than a step a
+                    // second after the exit: two steps on from where it stood then.
+                    if (exitPosition < 0 && WaitForSingleObject(watch.actAfterExitOf, 0) == WAIT_OBJECT_0)
+                        exitPosition = watch.lastPosition;
+                    due = exitPosition >= 0 && watch.lastPosition >= exitPosition + 2 &&
+                          watch.lastPosition < 250;
+                }
                 else
                     due = GetTickCount() - firstSeen >= watch.actAfterMs;
             }
@@ -255,8 +266,9 @@ namespace {
 
 // The bar's position when the monitor asked the dialog to end. The steps are
 // posted, so the ones posted last may still be on their way: they are given up
-// to ten seconds to arrive (a watcher's samples miss the last ones on a busy
-// machine, where the dialog closes between two samples).
+// to thirty seconds to arrive (under emulation each takes 20 ms or more to draw;
+// a watcher's samples miss the last ones on a busy machine, where the dialog
+// closes between two samples).
 int barAtEndRequest = -1;
 
 BOOL WINAPI endDialogReadingBar(HWND dialog, INT_PTR result) {
@@ -264,7 +276,7 @@ BOOL WINAPI endDialogReadingBar(HWND dialog, INT_PTR result) {
     DWORD start = GetTickCount();
     for (;;) {
         barAtEndRequest = static_cast<int>(SendMessageA(bar, PBM_GETPOS, 0, 0));
-        if (barAtEndRequest >= 300 || GetTickCount() - start >= 10000) break;
+        if (barAtEndRequest >= 300 || GetTickCount() - start >= 30000) break;
         Sleep(5);
     }
     return EndDialog(dialog, result);
@@ -347,7 +359,7 @@ TEST(MonitorProcess, CancelDuringTheRunUpStillCountsAsCancel) {
     MessageRecorder recorder;
     PROCESS_INFORMATION process = startPing(1);
     DialogWatch watch;
-    watch.action = Action::cancelButton;
+    watch.action = Action::cancelButtonNow;
     watch.actAfterExitOf = process.hProcess;
     EXPECT_EQ(monitorWatched(process.hProcess, "Korvane", watch), -1);
     EXPECT_TRUE(watch.acted);
