@@ -68,8 +68,19 @@ say "Wine prefix $WINEPREFIX"
 (tools/winerun --prepare && wineserver -w) >build/logs/wine-prefix.log 2>&1 &
 prefix_pid=$!
 
+# Where 32-bit programs are emulated, the robot that plays the user in the
+# scenarios is the 64-bit build of it: it polls the launcher's windows all
+# through every run, and runs natively so. Built beside the 32-bit build.
+robot_args=(-DKORVANE_E2E_ROBOT=)
+robot_pid=""
+if [ "$how" = emulated ]; then
+  (cmake --preset win64 && cmake --build --preset win64 --target robot) >build/logs/win64-robot.log 2>&1 &
+  robot_pid=$!
+  robot_args=(-DKORVANE_E2E_ROBOT="$root/build/win64/tools/robot.exe")
+fi
+
 say "Windows build for the tests (preset $arch)"
-if cmake --preset "$arch" >build/logs/win-configure.log 2>&1 &&
+if cmake --preset "$arch" "${robot_args[@]}" >build/logs/win-configure.log 2>&1 &&
    cmake --build --preset "$arch" -j2 >build/logs/win-build.log 2>&1; then
   ls -l "build/$arch/KorvaneSetup.exe"
   built=1
@@ -79,6 +90,10 @@ else
 fi
 if ! wait "$prefix_pid"; then
   cat build/logs/wine-prefix.log; failed=$((failed + 1))
+  built=""
+fi
+if [ -n "$robot_pid" ] && ! wait "$robot_pid"; then
+  tail -n 30 build/logs/win64-robot.log; failed=$((failed + 1))
   built=""
 fi
 

@@ -9,6 +9,10 @@
 //                           one-second timer steps, for N seconds: what showing
 //                           that bar moving once a second costs at the least,
 //                           the reference for the launcher's monitoring
+//   bare.exe progress N threaded
+//                           the same dialog on a second thread, its bar stepped
+//                           by a message the first thread posts once a second:
+//                           the launcher's own arrangement, with nothing else
 #include <windows.h>
 #include <commctrl.h>
 
@@ -20,6 +24,8 @@ namespace {
 constexpr int barId = 1001;
 constexpr UINT_PTR stepTimer = 1;
 UINT stepsLeft = 0;
+bool timerSteps = true;
+HWND volatile shownDialog = nullptr;
 
 INT_PTR CALLBACK bareDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
     if (message == WM_INITDIALOG) {
@@ -31,7 +37,8 @@ INT_PTR CALLBACK bareDialogProc(HWND dialog, UINT message, WPARAM wParam, LPARAM
                             reinterpret_cast<HMENU>(static_cast<INT_PTR>(barId)), nullptr, nullptr);
             SendDlgItemMessageA(dialog, barId, PBM_SETRANGE, 0, MAKELPARAM(0, 300));
             SendDlgItemMessageA(dialog, barId, PBM_SETSTEP, 1, 0);
-            SetTimer(dialog, stepTimer, 1000, nullptr);
+            if (timerSteps) SetTimer(dialog, stepTimer, 1000, nullptr);
+            shownDialog = dialog;
         }
         return TRUE;
     }
@@ -60,6 +67,30 @@ struct alignas(4) ProgressTemplate {
     WORD menu, windowClass, title[5], pointSize, face[13];
 };
 
+DWORD WINAPI dialogThread(void* parameter) {
+    return static_cast<DWORD>(DialogBoxIndirectParamA(GetModuleHandleA(nullptr),
+                                                      static_cast<DLGTEMPLATE*>(parameter), nullptr,
+                                                      bareDialogProc, 0));
+}
+
+// Steps the bar of the dialog on the other thread once a second, then ends it.
+int stepFromThisThread(DLGTEMPLATE* dialog) {
+    HANDLE thread = CreateThread(nullptr, 0, dialogThread, dialog, 0, nullptr);
+    if (thread == nullptr) return 2;
+    for (UINT step = stepsLeft; step > 0; --step) {
+        Sleep(1000);
+        if (shownDialog != nullptr) PostMessageA(GetDlgItem(shownDialog, barId), PBM_STEPIT, 0, 0);
+    }
+    while (shownDialog == nullptr && WaitForSingleObject(thread, 100) == WAIT_TIMEOUT) {
+    }
+    if (shownDialog != nullptr) EndDialog(shownDialog, IDOK);
+    WaitForSingleObject(thread, INFINITE);
+    DWORD result = 0;
+    GetExitCodeThread(thread, &result);
+    CloseHandle(thread);
+    return static_cast<int>(result);
+}
+
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
@@ -78,6 +109,10 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR commandLine, int) {
         p.pointSize = 8;
         const char face[] = "MS Shell Dlg";
         for (int i = 0; face[i] != 0; ++i) p.face[i] = static_cast<WORD>(face[i]);
+        if (std::strstr(commandLine, "threaded") != nullptr) {
+            timerSteps = false;
+            return stepFromThisThread(&p.dialog);
+        }
         return static_cast<int>(DialogBoxIndirectParamA(instance, &p.dialog, nullptr, bareDialogProc, 0));
     }
     BareTemplate t = {};
