@@ -28,7 +28,8 @@ to the screen and to <build>/results.txt.
   staging   the launcher's upgrade stage copying a 200-file, 100 MB maintenance
             folder (from the call to the start of the staged program) against
             Wine's xcopy of the same folder (process start to end), alternating
-  monitor   tools/bench/monitor_bench.py: CPU over a 20 s monitored run, cancel
+  monitor   tools/bench/monitor_bench.py: CPU over 20 s of a monitored run
+            against two bare references (medians of 3 rounds), cancel
             latency, run-up plus close
 
 Every figure is measured or the command fails: a figure that cannot be measured
@@ -254,7 +255,7 @@ def main():
                                  formatter_class=argparse.RawDescriptionHelpFormatter)
     ap.add_argument("--build", default=os.path.join(ROOT, "build", "bench"), help="build folder (default build/bench)")
     ap.add_argument("--runs", type=int, default=5, help="measured runs of each figure (default 5)")
-    ap.add_argument("--skip-monitor", action="store_true", help="leave out the monitor's figures (2-3 minutes)")
+    ap.add_argument("--skip-monitor", action="store_true", help="leave out the monitor's figures (about 10 minutes)")
     args = ap.parse_args()
     build_dir = os.path.abspath(args.build)
     os.environ["KORVANE_WINEPREFIX"] = os.path.abspath(

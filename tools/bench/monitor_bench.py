@@ -10,7 +10,8 @@ itself under tools/with-display. Three figures, each for both paths that wait fo
 a maintenance program: the uninstall of the same version (the registered program)
 and the upgrade of 1.10 (the staged extsetup.exe, with the silent switches):
 
-  cpu      CPU time of the launcher's process (all its threads) over 20 s while
+  cpu      CPU time of the launcher's process (all its threads, from the
+           scheduler's nanosecond account) over 20 s while
            the maintenance program runs and the progress dialog steps, as a share
            of one core, with nothing querying the launcher in that window (the
            robot is told to keep quiet: every query it makes is answered by the
@@ -20,7 +21,9 @@ and the upgrade of 1.10 (the staged extsetup.exe, with the silent switches):
            once a second (bare.exe progress N), the least that a bar moving once
            a second costs; and the same dialog on a second thread, stepped by
            messages that the first thread posts once a second (bare.exe progress
-           N threaded), the launcher's own arrangement with nothing else.
+           N threaded), the launcher's own arrangement with nothing else. Single
+           samples spread by a third between runs under emulation, so there are
+           rounds of all four (--cpu-runs, 3) and the medians are compared.
   cancel   from the press of "Cancel" (the robot presses it a fixed delay after
            the progress dialog appeared) to the end of the launcher process.
   close    from the exit of the maintenance program to the end of the launcher:
@@ -46,7 +49,6 @@ sys.path.insert(0, HERE)
 
 import winbuild  # noqa: E402
 
-TICKS = os.sysconf("SC_CLK_TCK")
 CPU_WINDOW_S = 20
 PROGRESS = {"caption": "Setup", "buttons": ["Cancel"]}
 PATHS = ("uninstall", "upgrade")
@@ -56,10 +58,18 @@ class Failed(Exception):
     pass
 
 
-def cpu_seconds(pid):
-    with open("/proc/%d/stat" % pid) as f:
-        fields = f.read().rsplit(")", 1)[1].split()
-    return (int(fields[11]) + int(fields[12])) / TICKS
+def cpu_times(pid):
+    """CPU seconds of each live thread of PID, from the scheduler's nanosecond
+    account: utime and stime in /proc/PID/stat count whole clock ticks (10 ms,
+    0.05 % of a 20 s window), too coarse for figures of a tenth of a percent."""
+    times = {}
+    for task in os.listdir("/proc/%d/task" % pid):
+        try:
+            with open("/proc/%d/task/%s/schedstat" % (pid, task)) as f:
+                times[task] = int(f.read().split()[0]) / 1e9
+        except OSError:
+            pass  # a thread that ended between the listing and the read
+    return times
 
 
 def run(build, work, scenario, name):
@@ -106,13 +116,18 @@ def scenario(path, plan_ms, answer, exit_within_ms):
 def sample_cpu(pids, problems):
     """The CPU share of each of PIDS over the window, or None with the reason noted."""
     try:
-        start = [cpu_seconds(pid) for pid in pids]
+        start = [cpu_times(pid) for pid in pids]
         time.sleep(CPU_WINDOW_S)
-        end = [cpu_seconds(pid) for pid in pids]
+        end = [cpu_times(pid) for pid in pids]
     except OSError:
         problems.append("a measured process ended within the %d s window" % CPU_WINDOW_S)
         return None
-    return [(e - b) / CPU_WINDOW_S for b, e in zip(start, end)]
+    # A thread's time is read only while it lives: one that ended in the window
+    # would take its share with it, so the sample is refused.
+    if any(set(b) - set(e) for b, e in zip(start, end)):
+        problems.append("a thread of a measured process ended within the %d s window" % CPU_WINDOW_S)
+        return None
+    return [(sum(e.values()) - sum(b.values())) / CPU_WINDOW_S for b, e in zip(start, end)]
 
 
 def measure_reference_cpu(build, prefix, threaded):
@@ -122,32 +137,52 @@ def measure_reference_cpu(build, prefix, threaded):
                             (["threaded"] if threaded else []), stdout=subprocess.DEVNULL, stderr=subprocess.PIPE)
     problems = []
     try:
-        time.sleep(3)  # started and stepping
-        found = winbuild.processes("bare.exe", prefix)
+        found = settled("bare.exe", prefix, bare)
         if len(found) != 1:
-            raise Failed("reference: expected one bare.exe in prefix %s, found %d" % (prefix, len(found)))
+            state = "it ended with %s" % bare.returncode if bare.poll() is not None else "it still runs"
+            raise Failed("reference: expected one bare.exe in prefix %s for 3 s, found %d (%s)" % (
+                prefix, len(found), state))
         shares = sample_cpu(found, problems)
         if shares is None:
             raise Failed("reference: %s" % "; ".join(problems))
         if bare.poll() is not None:
             raise Failed("reference: bare.exe ended within the %d s window" % CPU_WINDOW_S)
-    finally:
-        try:
-            bare.wait(timeout=30)
-        except subprocess.TimeoutExpired:
-            bare.kill()
+    except Failed as e:
+        bare.kill()
+        raise Failed("%s; its errors: %s" % (e, bare.communicate()[1].decode(errors="replace").strip() or "none"))
+    try:
+        bare.wait(timeout=30)
+    except subprocess.TimeoutExpired:
+        bare.kill()
+        raise Failed("reference: bare.exe progress did not end within 30 s of its last step")
     if bare.returncode != 1:  # IDOK: it stepped its bar to the end and closed itself
         raise Failed("reference: bare.exe progress ended with %s: %s" % (bare.returncode, bare.stderr.read().decode(
             errors="replace").strip()))
     return shares[0]
 
 
-def measure_cpu(build, work, prefix, path):
+def settled(needle, prefix, starter):
+    """The processes of PREFIX named NEEDLE, once the same ones have been there for
+    3 s (the loaders that start a program under Wine come and go, and a new prefix
+    is made on the first start); what is there after 60 s, or when STARTER ended."""
+    deadline = time.monotonic() + 60
+    found, since = [], time.monotonic()
+    while time.monotonic() < deadline and starter.poll() is None:
+        time.sleep(0.5)
+        now = winbuild.processes(needle, prefix)
+        if now != found:
+            found, since = now, time.monotonic()
+        elif found and time.monotonic() - since >= 3:
+            break
+    return found
+
+
+def measure_cpu(build, work, prefix, path, round):
     """The launcher's and wineserver's CPU share over a window that starts once the
     maintenance program runs (the stand-in's start record) and ends before it exits,
     with the robot quiet in it."""
     samples, problems = {}, []
-    name = "bench-cpu-" + path
+    name = "bench-cpu-%s-%d" % (path, round)  # never a stand-in log of an earlier round
     standin_log = os.path.join(work, name, "standin.log")
     done = threading.Event()
 
@@ -202,7 +237,7 @@ def measure(build, work, prefix, runs, path):
             raise Failed("close of the %s: the stand-in recorded %d exits of the maintenance program" % (
                 path, len(exits)))
         close.append(t["launch_tick"] + t["exit_ms"] - exits[0])
-    return cancel, close, measure_cpu(build, work, prefix, path)
+    return cancel, close
 
 
 def main():
@@ -211,6 +246,8 @@ def main():
     ap.add_argument("--build", required=True, help="build folder with KorvaneSetup.exe, tools/robot.exe, "
                                                    "tools/standin.exe, tools/bare.exe")
     ap.add_argument("--runs", type=int, default=5, help="runs of the cancel and close figures (default 5)")
+    ap.add_argument("--cpu-runs", type=int, default=3, help="rounds of the CPU figures, each of the references "
+                                                            "and both paths; the median is shown (default 3)")
     args = ap.parse_args()
     build = os.path.abspath(args.build)
     for exe in ("KorvaneSetup.exe", "tools/robot.exe", "tools/standin.exe", "tools/bare.exe"):
@@ -219,17 +256,27 @@ def main():
     prefix = os.path.abspath(os.environ.get("KORVANE_WINEPREFIX") or os.path.join(build, "wineprefix"))
     os.environ["KORVANE_WINEPREFIX"] = prefix
     winbuild.with_display(__file__)
-    how = winbuild.execution("monitor_bench")
-    print("launcher: the build in %s, %s" % (build, "run natively" if how == "native" else
-                                             "run under qemu's emulation of 32-bit programs: the figures are of "
-                                             "the emulation, not the launcher's cost on Windows"), flush=True)
+    if winbuild.pe_bits(os.path.join(build, "KorvaneSetup.exe")) == 64:
+        print("launcher: the 64-bit build in %s (not the bytes that ship), run natively by wine64" % build, flush=True)
+    else:
+        how = winbuild.execution("monitor_bench")
+        print("launcher: the build in %s, %s" % (build, "run natively" if how == "native" else
+                                                 "run under qemu's emulation of 32-bit programs: the figures are "
+                                                 "of the emulation, not the launcher's cost on Windows"), flush=True)
     work = tempfile.mkdtemp(prefix="korvane-bench-")
-    figures = {}
+    figures, cpu = {}, {"reference": [], "threaded": [], "uninstall": [], "upgrade": []}
+    server = {path: [] for path in PATHS}
     try:
-        reference = measure_reference_cpu(build, prefix, False)
-        threaded = measure_reference_cpu(build, prefix, True)
         for path in PATHS:
             figures[path] = measure(build, work, prefix, args.runs, path)
+        # Rounds of all four, so that a slow spell of the machine falls on all alike.
+        for round in range(args.cpu_runs):
+            cpu["reference"].append(measure_reference_cpu(build, prefix, False))
+            cpu["threaded"].append(measure_reference_cpu(build, prefix, True))
+            for path in PATHS:
+                shares = measure_cpu(build, work, prefix, path, round)
+                cpu[path].append(shares["launcher"])
+                server[path].append(shares["wineserver"])
     except Failed as e:
         sys.exit("monitor_bench: %s" % e)
     finally:
@@ -243,15 +290,20 @@ def main():
     show("close", "uninstall", figures["uninstall"][1],
          "<= 1600 ms for run-up and close, plus up to 1000 ms until the next poll")
     show("close", "upgrade", figures["upgrade"][1], "as the uninstall's, plus the 1000 ms wait before the clean-up")
-    print("cpu    reference bare dialog stepping a bar once a second: %.2f %% of one core over %d s; the same "
-          "with the dialog on a second thread, stepped by messages the first posts: %.2f %%" % (
-              reference * 100, CPU_WINDOW_S, threaded * 100))
+
+    def share(values):
+        return "%.2f %% (%s)" % (statistics.median(values) * 100, " ".join("%.2f" % (v * 100) for v in values))
+    reference, threaded = statistics.median(cpu["reference"]), statistics.median(cpu["threaded"])
+    print("cpu    medians of %d rounds of %d s each, as shares of one core (each round's figure in brackets)" % (
+        args.cpu_runs, CPU_WINDOW_S))
+    print("cpu    reference bare dialog stepping a bar once a second: %s; the same with the dialog on a second "
+          "thread, stepped by messages the first posts: %s" % (share(cpu["reference"]), share(cpu["threaded"])))
     for path in PATHS:
-        cpu = figures[path][2]
-        print("cpu    %-9s launcher %.2f %% of one core over %d s, nothing querying it = %.2f x the reference, "
-              "%.2f x the two-thread one (goal <= 0.1 %% or <= 1.2 x); wineserver %.2f %%" % (
-                  path, cpu["launcher"] * 100, CPU_WINDOW_S, cpu["launcher"] / reference if reference else
-                  float("inf"), cpu["launcher"] / threaded if threaded else float("inf"), cpu["wineserver"] * 100))
+        launcher = statistics.median(cpu[path])
+        print("cpu    %-9s launcher %s, nothing querying it = %.2f x the reference, %.2f x the two-thread one "
+              "(goal <= 0.1 %% or <= 1.2 x the reference); wineserver %s" % (
+                  path, share(cpu[path]), launcher / reference if reference else float("inf"),
+                  launcher / threaded if threaded else float("inf"), share(server[path])))
 
 
 if __name__ == "__main__":

@@ -45,6 +45,17 @@ def execution(tool):
     return how
 
 
+def pe_bits(path):
+    """32 or 64: the machine a Windows program is built for, from its PE header."""
+    with open(path, "rb") as f:
+        head = f.read(4096)
+    at = int.from_bytes(head[0x3C:0x40], "little")
+    machine = int.from_bytes(head[at + 4:at + 6], "little") if head[at:at + 4] == b"PE\0\0" else None
+    if machine not in (0x14C, 0x8664):
+        sys.exit("%s is not a 32-bit or 64-bit x86 Windows program" % path)
+    return 32 if machine == 0x14C else 64
+
+
 def build(tool, build_dir, targets):
     """Configures BUILD_DIR (once) for 32-bit Windows and builds TARGETS; returns how
     this machine runs them (see execution)."""
