@@ -53,31 +53,38 @@ HWND currentWindow(ProgressDialogContext& context) {
         reinterpret_cast<void* volatile*>(&context.dialogWindow), nullptr, nullptr));
 }
 
+// The bar of the dialog, looked up once it has come up and then kept: the
+// look-up asks the window server for the dialog's children, a round trip that
+// would otherwise come with every step. Null while the dialog is not up.
+HWND progressBar(ProgressDialogContext& context, HWND& bar) {
+    if (bar != nullptr) return bar;
+    HWND dialog = currentWindow(context);
+    if (dialog != nullptr) bar = GetDlgItem(dialog, IDC_PROGRESS_BAR);
+    return bar;
+}
+
 // A null window would make PostMessage post to this thread's own queue: there
 // is none before the dialog has come up, and none inside it once it has gone.
-void postStep(ProgressDialogContext& context) {
-    HWND dialog = currentWindow(context);
-    if (dialog == nullptr) return;
-    HWND bar = GetDlgItem(dialog, IDC_PROGRESS_BAR);
-    if (bar == nullptr) return;
+// Once the dialog has gone, a step to its bar fails without effect.
+void postStep(ProgressDialogContext& context, HWND& bar) {
+    if (progressBar(context, bar) == nullptr) return;
     PostMessageA(bar, PBM_STEPIT, 0, 0);
 }
 
-int barPosition(ProgressDialogContext& context) {
-    HWND dialog = currentWindow(context);
-    if (dialog == nullptr) return 0;
-    return static_cast<int>(SendMessageA(GetDlgItem(dialog, IDC_PROGRESS_BAR), PBM_GETPOS, 0, 0));
+int barPosition(ProgressDialogContext& context, HWND& bar) {
+    if (progressBar(context, bar) == nullptr) return 0;
+    return static_cast<int>(SendMessageA(bar, PBM_GETPOS, 0, 0));
 }
 
 // Paced against the clock, not by a fixed sleep per step: a 5 ms sleep lasts
 // longer on most systems (up to a whole timer tick), and the run-up must stay
 // within 300 x 5 ms.
-void runUpBar(ProgressDialogContext& context) {
-    int position = barPosition(context);
+void runUpBar(ProgressDialogContext& context, HWND& bar) {
+    int position = barPosition(context, bar);
     DWORD start = GetTickCount();
     DWORD due = 0;
     for (int step = position; step < progressRangeMax; ++step) {
-        postStep(context);
+        postStep(context, bar);
         due += runUpStepPauseMs;
         DWORD elapsed = GetTickCount() - start;
         if (elapsed < due) Sleep(due - elapsed);
@@ -104,6 +111,7 @@ bool runEnded(HANDLE process, const RunEndTest* runEnd) {
 int32_t watchUnderDialog(ProgressDialogContext& context, const RunEndTest* runEnd) {
     bool processEnded = false;
     bool endRequested = false;
+    HWND bar = nullptr;
     HANDLE thread = startDialogThread(context);
     if (thread == nullptr) return reportCode(GetLastError());
     // Only the event tells when the dialog is over; the thread handle is not needed.
@@ -117,12 +125,12 @@ int32_t watchUnderDialog(ProgressDialogContext& context, const RunEndTest* runEn
             continue;
         }
         if (!runEnded(context.processHandle, runEnd)) {
-            postStep(context);
+            postStep(context, bar);
             Sleep(monitorStepPauseMs);
             continue;
         }
         processEnded = true;
-        runUpBar(context);
+        runUpBar(context, bar);
         endRequested = requestEnd(context);
     }
 
