@@ -177,12 +177,12 @@ def settled(needle, prefix, starter):
     return found
 
 
-def measure_cpu(build, work, prefix, path, round):
+def measure_cpu(build, work, prefix, path, turn):
     """The launcher's and wineserver's CPU share over a window that starts once the
     maintenance program runs (the stand-in's start record) and ends before it exits,
     with the robot quiet in it."""
     samples, problems = {}, []
-    name = "bench-cpu-%s-%d" % (path, round)  # never a stand-in log of an earlier round
+    name = "bench-cpu-%s-%d" % (path, turn)  # never a stand-in log of an earlier round
     standin_log = os.path.join(work, name, "standin.log")
     done = threading.Event()
 
@@ -249,6 +249,8 @@ def main():
     ap.add_argument("--cpu-runs", type=int, default=3, help="rounds of the CPU figures, each of the references "
                                                             "and both paths; the median is shown (default 3)")
     args = ap.parse_args()
+    if args.runs < 1 or args.cpu_runs < 1:
+        ap.error("--runs and --cpu-runs need at least 1")
     build = os.path.abspath(args.build)
     for exe in ("KorvaneSetup.exe", "tools/robot.exe", "tools/standin.exe", "tools/bare.exe"):
         if not os.path.isfile(os.path.join(build, exe)):
@@ -270,11 +272,11 @@ def main():
         for path in PATHS:
             figures[path] = measure(build, work, prefix, args.runs, path)
         # Rounds of all four, so that a slow spell of the machine falls on all alike.
-        for round in range(args.cpu_runs):
+        for turn in range(args.cpu_runs):
             cpu["reference"].append(measure_reference_cpu(build, prefix, False))
             cpu["threaded"].append(measure_reference_cpu(build, prefix, True))
             for path in PATHS:
-                shares = measure_cpu(build, work, prefix, path, round)
+                shares = measure_cpu(build, work, prefix, path, turn)
                 cpu[path].append(shares["launcher"])
                 server[path].append(shares["wineserver"])
     except Failed as e:
