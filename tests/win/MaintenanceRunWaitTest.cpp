@@ -349,6 +349,17 @@ public:
         ASSERT_TRUE(
             SetInformationJobObject(outerJob, JobObjectExtendedLimitInformation, &limits, sizeof limits));
     }
+
+    // An upgrade whose staged program relaunches a copy of itself and ends, from
+    // inside an outer job that does or does not allow breakaway.
+    int32_t runRelaunchingCopy(bool breakawayAllowed, std::vector<StandinEvent>& events,
+                               std::vector<RecordedBox>& boxes) {
+        allowBreakaway(breakawayAllowed);
+        if (HasFatalFailure()) return 0;
+        EnvironmentGuard relaunch("KORVANE_STANDIN_RELAUNCH", copyRunsMs);
+        ProgramStartCallsGuard start({nullptr, nullptr, assignWithoutNesting, nullptr});
+        return run(events, boxes);
+    }
 };
 
 }  // namespace
@@ -356,31 +367,19 @@ public:
 // On Windows Vista and 7 the staged program could not join the launcher's job
 // from inside the outer one; started out of it, it does, and no nesting is asked.
 TEST_F(MaintenanceRunInAJob, WhereTheJobAllowsBreakawayTheProgramLeavesItForTheLaunchersOwn) {
-    allowBreakaway(true);
-    ASSERT_FALSE(HasFatalFailure());
-    EnvironmentGuard relaunch("KORVANE_STANDIN_RELAUNCH", copyRunsMs);
     std::vector<StandinEvent> events;
     std::vector<RecordedBox> boxes;
-    int32_t result;
-    {
-        ProgramStartCallsGuard start({nullptr, nullptr, assignWithoutNesting, nullptr});
-        result = run(events, boxes);
-    }
+    const int32_t result = runRelaunchingCopy(true, events, boxes);
+    ASSERT_FALSE(HasFatalFailure());
     EXPECT_EQ(refusedNestings, 0) << "the staged program was started inside the outer job";
     expectTheCopyWaitedFor(result, events, boxes);
 }
 
 TEST_F(MaintenanceRunInAJob, WhereItAllowsNeitherBreakawayNorNestingTheDescendantsAreFollowed) {
-    allowBreakaway(false);
-    ASSERT_FALSE(HasFatalFailure());
-    EnvironmentGuard relaunch("KORVANE_STANDIN_RELAUNCH", copyRunsMs);
     std::vector<StandinEvent> events;
     std::vector<RecordedBox> boxes;
-    int32_t result;
-    {
-        ProgramStartCallsGuard start({nullptr, nullptr, assignWithoutNesting, nullptr});
-        result = run(events, boxes);
-    }
+    const int32_t result = runRelaunchingCopy(false, events, boxes);
+    ASSERT_FALSE(HasFatalFailure());
     EXPECT_EQ(refusedNestings, 1);
     expectTheCopyWaitedFor(result, events, boxes);
 }
