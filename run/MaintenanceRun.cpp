@@ -14,6 +14,7 @@
 #include "run/CommandRules.h"
 #include "run/ProgramStart.h"
 #include "run/RunWatch.h"
+#include "run/StagingDirectory.h"
 #include "ui/ProgressDialog.h"
 
 namespace {
@@ -32,8 +33,6 @@ int32_t reportLastError() { return reportCode(GetLastError()); }
 // A cut path names some other file: never used, always reported.
 int32_t reportCutPath() { return reportSystemError(ERROR_FILENAME_EXCED_RANGE); }
 
-bool isDotEntry(const char* name) { return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0; }
-
 StepResult splitCommand(SetupState& state, char* arguments) {
     switch (splitUninstallCommand(state.uninstallCommand, sizeof state.uninstallCommand, arguments,
                                   textCapacity, systemLeadByte)) {
@@ -46,97 +45,6 @@ StepResult splitCommand(SetupState& state, char* arguments) {
         reportFailure(textUnusableUninstallCommand);
         return {false, ERROR_BAD_PATHNAME};
     }
-}
-
-DWORD lastErrorOr(DWORD fallback) {
-    DWORD code = GetLastError();
-    return code != 0 ? code : fallback;
-}
-
-// CopyFileA keeps a read-only attribute, and DeleteFileA refuses such a file.
-// A link keeps its attributes: they might be those of the folder it points at.
-void makeDeletable(const char* path, DWORD attributes) {
-    const DWORD inTheWay = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 && (attributes & inTheWay) != 0)
-        SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
-}
-
-DWORD removeStagingEntry(const char* path, DWORD attributes);
-
-// Each listing below is opened by its operation, walked by a helper that
-// returns a status, and closed on the one path back.
-
-// Removes the listed entries; 0 or the code of the first one that could not be
-// removed (the rest is then left as it is).
-DWORD removeListedEntries(HANDLE search, WIN32_FIND_DATAA& entry, const char* directory) {
-    DWORD status = 0;
-    do {
-        if (isDotEntry(entry.cFileName)) continue;
-        char path[textCapacity];
-        // A name that does not fit cannot be removed, and must not be left there.
-        if (!composeText(path, sizeof path, directory, "\\", entry.cFileName))
-            status = ERROR_FILENAME_EXCED_RANGE;
-        else
-            status = removeStagingEntry(path, entry.dwFileAttributes);
-    } while (status == 0 && FindNextFileA(search, &entry));
-    if (status == 0) {
-        DWORD code = GetLastError();
-        if (code != ERROR_NO_MORE_FILES) status = code != 0 ? code : ERROR_GEN_FAILURE;
-    }
-    return status;
-}
-
-// Removes everything inside the directory.
-DWORD emptyDirectory(const char* directory) {
-    char pattern[textCapacity];
-    if (!composeText(pattern, sizeof pattern, directory, "\\", "*.*")) return ERROR_FILENAME_EXCED_RANGE;
-    WIN32_FIND_DATAA entry;
-    HANDLE search = FindFirstFileA(pattern, &entry);
-    if (search == INVALID_HANDLE_VALUE) return lastErrorOr(ERROR_GEN_FAILURE);
-    const DWORD status = removeListedEntries(search, entry, directory);
-    FindClose(search);
-    return status;
-}
-
-// A junction or symbolic link is removed itself and never followed: emptying the
-// staging directory must not reach into the folder a link points at.
-DWORD removeStagingEntry(const char* path, DWORD attributes) {
-    bool directory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    makeDeletable(path, attributes);
-    if (directory && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
-        DWORD status = emptyDirectory(path);
-        if (status != 0) return status;
-    }
-    BOOL removed = directory ? RemoveDirectoryA(path) : DeleteFileA(path);
-    return removed ? 0 : lastErrorOr(ERROR_GEN_FAILURE);
-}
-
-// The staging directory's name is fixed and %TEMP% is writable by every program
-// of the user, so a folder of that name may already hold anything: files of an
-// earlier run, or DLLs and programs put there ahead of time to be loaded or run
-// by the elevated installer. Everything in it is removed before staging (links
-// are removed, never followed), and what cannot be removed stops the stage
-// before anything is copied or run. This covers only what is there when the
-// clean-up runs: the folder stays writable by every program of the user, so one
-// that writes into it after the clean-up, while the files are copied, before the
-// staged program starts or while it runs, is not kept out (docs/SECURITY.md,
-// "The staging race").
-StepResult clearStagingDirectory(const char* staging) {
-    DWORD attributes = GetFileAttributesA(staging);
-    DWORD status = 0;
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        DWORD code = GetLastError();
-        if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return proceed;
-        status = code != 0 ? code : ERROR_GEN_FAILURE;
-    } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
-               (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-        // A file or a link in the directory's place.
-        status = removeStagingEntry(staging, attributes);
-    } else {
-        status = emptyDirectory(staging);
-    }
-    if (status != 0) return {false, reportCode(status)};
-    return proceed;
 }
 
 // The folders of an upgrade: where it stages, and where the programs run from
@@ -154,10 +62,14 @@ StepResult makeStagingDirectory(UpgradeFolders& folders) {
     char* staging = folders.staging;
     if (!composeText(staging, textCapacity, folders.temporary, stagingDirectoryName))
         return {false, reportCutPath()};
-    // Left from an earlier run, the directory keeps its name but not its contents.
-    StepResult cleared = clearStagingDirectory(staging);
-    if (!cleared.goOn) return cleared;
-    CreateDirectoryA(staging, nullptr);
+    // Left from an earlier run, the directory keeps its name but not its
+    // contents: whatever cannot be removed ends the stage before anything is
+    // copied or run, so that nothing planted there ahead of time is loaded.
+    const DWORD cleared = clearStagingDirectory(staging);
+    if (cleared != 0) return {false, reportCode(cleared)};
+    // Emptied above when it was there; nothing is copied into one that is not.
+    if (!CreateDirectoryA(staging, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
+        return {false, reportLastError()};
     return proceed;
 }
 
@@ -261,41 +173,6 @@ int32_t runAndWatch(SetupState& state, char* arguments, const UpgradeFolders* up
     }
     releaseProgram(started);
     return result;
-}
-
-// Deletes the listed files. Deletion troubles are shown and passed over; only a
-// broken listing ends it: 0, or that listing's code, reported once it is closed.
-DWORD deleteListedFiles(HANDLE search, WIN32_FIND_DATAA& entry, const char* staging) {
-    do {
-        if (isDotEntry(entry.cFileName)) continue;
-        char path[textCapacity];
-        if (!composeText(path, sizeof path, staging, "\\", entry.cFileName)) {
-            reportCutPath();
-            continue;
-        }
-        makeDeletable(path, entry.dwFileAttributes);
-        if (!DeleteFileA(path)) reportLastError();
-    } while (FindNextFileA(search, &entry));
-    const DWORD code = GetLastError();
-    if (code == ERROR_NO_MORE_FILES) return 0;
-    return code != 0 ? code : ERROR_GEN_FAILURE;
-}
-
-int32_t cleanUpStaging(const char* staging) {
-    Sleep(cleanupPauseMs);
-    char pattern[textCapacity];
-    if (!composeText(pattern, sizeof pattern, staging, "\\", "*.*")) return reportCutPath();
-    WIN32_FIND_DATAA entry;
-    HANDLE search = FindFirstFileA(pattern, &entry);
-    if (search == INVALID_HANDLE_VALUE) {
-        reportFailure(textNoStagedFiles);
-    } else {
-        const DWORD code = deleteListedFiles(search, entry, staging);
-        FindClose(search);
-        if (code != 0) return reportCode(code);
-    }
-    if (!RemoveDirectoryA(staging)) reportLastError();
-    return 0;
 }
 
 }  // namespace
