@@ -2,7 +2,7 @@
 
 #include <commctrl.h>
 
-#include "core/Text.h"
+#include "core/Module.h"
 
 namespace {
 
@@ -20,14 +20,6 @@ void restrictDllSearch() {
     if (setDefault != nullptr && setDefault(LOAD_LIBRARY_SEARCH_SYSTEM32)) return;
     // Without it, at least take the current directory out of the search.
     SetDllDirectoryA("");
-}
-
-HMODULE loadSystemLibrary(const char* fileName) {
-    char path[MAX_PATH + 1];
-    UINT length = GetSystemDirectoryA(path, MAX_PATH);
-    if (length == 0 || length >= MAX_PATH) return nullptr;
-    if (!appendText(path, sizeof path, "\\", fileName)) return nullptr;
-    return LoadLibraryExA(path, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
 }
 
 void initCommonControls() {

@@ -60,3 +60,11 @@ inline constexpr const char textUnusableUninstallCommand[] =
     "The installed version's uninstall command does not name its program by a full path in "
     "double quotes, so Setup cannot run it safely. Please uninstall the installed version via "
     "Add/Remove Programs, then restart installation.";
+
+// ---- Elevation.
+// Windows asked the user for administrator consent to start a program that
+// needs it, and the user declined (or no administrator's password was given).
+inline constexpr const char textConsentRefused[] =
+    "Setup did not start the installation program, because Windows' administrator consent was not "
+    "given. To go on, run Setup again and answer Yes when Windows asks whether to allow it to make "
+    "changes to this computer.";

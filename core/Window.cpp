@@ -1,5 +1,8 @@
 #include "core/Window.h"
 
+#include "core/Module.h"
+#include "core/UserTexts.h"
+
 void centerWindowOnScreen(HWND window) {
     RECT windowRect;
     RECT area;
@@ -16,4 +19,14 @@ void centerWindowOnScreen(HWND window) {
     if (x < area.left) x = area.left;
     if (y < area.top) y = area.top;
     SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
+HWND createPromptOwner() {
+    // No size: the prompt centres itself on it, and there is nothing to draw.
+    HWND window = CreateWindowExA(0, "STATIC", captionSetup, WS_POPUP | WS_VISIBLE, 0, 0, 0, 0, nullptr,
+                                  nullptr, appInstance(), nullptr);
+    if (window == nullptr) return nullptr;
+    centerWindowOnScreen(window);
+    SetForegroundWindow(window);
+    return window;
 }

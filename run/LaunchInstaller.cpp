@@ -2,12 +2,12 @@
 
 #include <windows.h>
 
-#include <cstring>
-
 #include "core/FixedNames.h"
 #include "core/SetupState.h"
 #include "core/SystemError.h"
 #include "core/Text.h"
+#include "core/UserTexts.h"
+#include "run/ProgramStart.h"
 
 int32_t launchInstaller(SetupState& state) {
     if (state.stopSetup) return 0;
@@ -18,21 +18,15 @@ int32_t launchInstaller(SetupState& state) {
     if (!composeText(installerPath, sizeof installerPath, state.setupDirectory, installerName))
         return reportSystemError(ERROR_FILENAME_EXCED_RANGE);
 
-    STARTUPINFOA startup;
-    std::memset(&startup, 0, sizeof startup);
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process;
-    std::memset(&process, 0, sizeof process);
     // No command line: the installer gets its own path as its command line. The
-    // current directory stays the launcher's. The handles are left to the end of
-    // the process, which follows at once.
-    SetLastError(0);
-    if (!CreateProcessA(installerPath, nullptr, nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS, nullptr,
-                        nullptr, &startup, &process)) {
-        // A failure without a code must still end the run as a failure, and not
-        // be shown as "The operation completed successfully."
-        const DWORD code = GetLastError();
-        return reportSystemError(code != 0 ? code : ERROR_CAN_NOT_COMPLETE);
+    // current directory stays the launcher's. Where it needs administrator rights
+    // (its manifest says so, or Windows takes it for an installer by its name),
+    // Windows asks the user for consent first.
+    const DWORD code = startDetached(installerPath);
+    if (code == ERROR_CANCELLED) {
+        reportFailure(textConsentRefused);
+        return static_cast<int32_t>(code);
     }
+    if (code != 0) return reportSystemError(code);
     return 0;
 }

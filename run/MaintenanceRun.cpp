@@ -159,6 +159,12 @@ int32_t runAndWatch(SetupState& state, char* arguments, const UpgradeFolders* up
     StartedProgram started;
     // The argument text alone is the command line, empty or not.
     DWORD code = startProgram(state.uninstallCommand, arguments, upgrade != nullptr, started);
+    // A program that needs administrator rights: Windows asks the user first.
+    if (code == errorElevationRequired) code = startElevated(state.uninstallCommand, arguments, started);
+    if (code == ERROR_CANCELLED) {
+        reportFailure(textConsentRefused);
+        return static_cast<int32_t>(code);
+    }
     if (code != 0) return reportCode(code);
     int32_t result;
     if (upgrade == nullptr) {

@@ -2,6 +2,9 @@
 
 #include <cstring>
 
+#include "core/Module.h"
+#include "core/Window.h"
+
 namespace {
 
 // Written only by tests, while no program is being started.
@@ -49,40 +52,108 @@ bool launcherInAJob() {
     return IsProcessInJob(GetCurrentProcess(), nullptr, &inJob) && inJob;
 }
 
-BOOL createProgram(const char* program, char* commandLine, DWORD flags, PROCESS_INFORMATION& process) {
+// 0 or the start's code; nothing of a failed start is left to close.
+DWORD createProgram(const char* program, char* commandLine, DWORD flags, PROCESS_INFORMATION& process) {
+    auto create = testCalls.createProcess != nullptr ? testCalls.createProcess : CreateProcessA;
     STARTUPINFOA startup;
     std::memset(&startup, 0, sizeof startup);
     startup.cb = sizeof startup;
-    return CreateProcessA(program, commandLine, nullptr, nullptr, FALSE, flags, nullptr, nullptr, &startup,
-                          &process);
+    std::memset(&process, 0, sizeof process);
+    SetLastError(0);
+    if (create(program, commandLine, nullptr, nullptr, FALSE, flags, nullptr, nullptr, &startup, &process))
+        return 0;
+    const DWORD code = lastErrorOr(ERROR_GEN_FAILURE);
+    std::memset(&process, 0, sizeof process);
+    return code;
 }
 
-// Starts the program, suspended until it is in the job when there is one (a job
-// it cannot join is closed and dropped). 0, or the failure's code; the caller
-// closes whatever process holds then.
+// Ends a program that has not run a single instruction (it was started
+// suspended): it leaves nothing behind, where left suspended it would linger
+// unseen for good.
+void discardSuspended(PROCESS_INFORMATION& process, DWORD code) {
+    TerminateProcess(process.hProcess, code);
+    closeIfOpen(process.hProcess);
+    closeIfOpen(process.hThread);
+}
+
+constexpr DWORD suspendedStart = NORMAL_PRIORITY_CLASS | CREATE_SUSPENDED;
+
+// The outer job refused to nest the launcher's (Windows Vista and 7): the
+// program is started anew out of the outer job and put into the launcher's.
+// Where the outer job allows no breakaway, or the program cannot join the
+// launcher's job out there, it is started inside the outer job without one:
+// never outside both.
+DWORD startOutOfOuterJob(const char* program, char* commandLine, HANDLE& job, PROCESS_INFORMATION& process) {
+    DWORD code = createProgram(program, commandLine, suspendedStart | CREATE_BREAKAWAY_FROM_JOB, process);
+    if (code == 0 && joinJob(job, process.hProcess)) return 0;
+    if (code == 0) discardSuspended(process, ERROR_ACCESS_DENIED);
+    closeIfOpen(job);
+    return createProgram(program, commandLine, suspendedStart, process);
+}
+
+// Starts the program suspended and puts it into the job (a job it cannot join
+// is closed and dropped), then lets it run. 0, or the failure's code; the
+// caller closes whatever process holds then.
 DWORD startInJob(const char* program, char* commandLine, HANDLE& job, PROCESS_INFORMATION& process) {
     // Suspended until it is in the job: a copy it started at once would escape.
-    const DWORD flags = NORMAL_PRIORITY_CLASS | (job != nullptr ? CREATE_SUSPENDED : 0);
-    // Out of the launcher's own job, where that job allows it. Whether it does is
-    // learnt by asking: its limits cannot be read everywhere (Wine reports none),
-    // and a start it refuses starts nothing.
-    const bool breakAway = job != nullptr && launcherInAJob();
-    BOOL started =
-        createProgram(program, commandLine, flags | (breakAway ? CREATE_BREAKAWAY_FROM_JOB : 0), process);
-    if (!started && breakAway && GetLastError() == ERROR_ACCESS_DENIED)
-        started = createProgram(program, commandLine, flags, process);
-    if (!started) {
-        const DWORD code = lastErrorOr(ERROR_GEN_FAILURE);
-        std::memset(&process, 0, sizeof process);  // nothing of a failed start is ours to close
-        return code;
+    DWORD code = createProgram(program, commandLine, suspendedStart, process);
+    if (code != 0) return code;
+    if (!joinJob(job, process.hProcess)) {
+        // Inside an outer job that does not nest, breakaway is the way into the
+        // launcher's job; anywhere else the program runs on without one.
+        if (launcherInAJob()) {
+            discardSuspended(process, ERROR_ACCESS_DENIED);
+            code = startOutOfOuterJob(program, commandLine, job, process);
+            if (code != 0) return code;
+        } else {
+            closeIfOpen(job);
+        }
     }
-    if (job == nullptr) return 0;
-    if (!joinJob(job, process.hProcess)) closeIfOpen(job);
     if (resume(process.hThread)) return 0;
-    DWORD code = lastErrorOr(ERROR_GEN_FAILURE);
-    // It has not run a single instruction: ended here, it leaves nothing
-    // behind, where left suspended it would linger unseen for good.
+    code = lastErrorOr(ERROR_GEN_FAILURE);
     TerminateProcess(process.hProcess, code);
+    return code;
+}
+
+using ShellExecuteExFn = BOOL(WINAPI*)(SHELLEXECUTEINFOA*);
+
+// shell32 is loaded from System32 only when a program needs elevation: the
+// launcher's imports stay as they were, and a start that needs no elevation
+// loads nothing more.
+ShellExecuteExFn shellExecuteEx() {
+    if (testCalls.shellExecuteEx != nullptr) return testCalls.shellExecuteEx;
+    HMODULE shell = loadSystemLibrary("shell32.dll");
+    if (shell == nullptr) return nullptr;
+    return reinterpret_cast<ShellExecuteExFn>(
+        reinterpret_cast<void*>(GetProcAddress(shell, "ShellExecuteExA")));
+}
+
+// Starts the program through the shell with the verb "runas"; 0 or the code of
+// the start that failed. process: the program's handle, null when the shell
+// handed the start on in a way that gives none.
+DWORD shellStart(const char* program, const char* parameters, HANDLE& process) {
+    process = nullptr;
+    ShellExecuteExFn execute = shellExecuteEx();
+    if (execute == nullptr) return lastErrorOr(ERROR_PROC_NOT_FOUND);
+    SHELLEXECUTEINFOA info;
+    std::memset(&info, 0, sizeof info);
+    info.cbSize = sizeof info;
+    // The process handle, for the watch; the start done before the call returns;
+    // failures told to the launcher, not shown by the shell; no second warning
+    // about the file's origin, which a start of the same file without elevation
+    // would not show either.
+    info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI | SEE_MASK_NOZONECHECKS;
+    info.hwnd = createPromptOwner();
+    info.lpVerb = "runas";
+    info.lpFile = program;
+    info.lpParameters = parameters != nullptr && parameters[0] != '\0' ? parameters : nullptr;
+    info.lpDirectory = nullptr;  // the launcher's current directory
+    info.nShow = SW_SHOWNORMAL;
+    SetLastError(0);
+    const BOOL done = execute(&info);
+    const DWORD code = done ? 0 : lastErrorOr(ERROR_GEN_FAILURE);
+    if (info.hwnd != nullptr) DestroyWindow(info.hwnd);
+    if (code == 0) process = info.hProcess;
     return code;
 }
 
@@ -96,8 +167,8 @@ DWORD startProgram(const char* program, char* commandLine, bool wholeRun, Starte
     std::memset(&started, 0, sizeof started);
     HANDLE job = wholeRun ? createWatchJob() : nullptr;
     PROCESS_INFORMATION process;
-    std::memset(&process, 0, sizeof process);
-    const DWORD code = startInJob(program, commandLine, job, process);
+    const DWORD code = job != nullptr ? startInJob(program, commandLine, job, process)
+                                      : createProgram(program, commandLine, NORMAL_PRIORITY_CLASS, process);
     if (code != 0) {
         closeIfOpen(process.hProcess);
         closeIfOpen(process.hThread);
@@ -108,6 +179,27 @@ DWORD startProgram(const char* program, char* commandLine, bool wholeRun, Starte
     started.thread = process.hThread;
     started.job = job;
     return 0;
+}
+
+DWORD startElevated(const char* program, const char* parameters, StartedProgram& started) {
+    std::memset(&started, 0, sizeof started);
+    HANDLE process = nullptr;
+    const DWORD code = shellStart(program, parameters, process);
+    if (code != 0) return code;
+    // Started, but not as a process of its own that could be watched: the
+    // launcher cannot tell when it is done.
+    if (process == nullptr) return ERROR_INVALID_HANDLE;
+    started.process = process;
+    return 0;
+}
+
+// The installer's handles are left to the end of the launcher, which follows at once.
+DWORD startDetached(const char* program) {
+    PROCESS_INFORMATION process;
+    const DWORD code = createProgram(program, nullptr, NORMAL_PRIORITY_CLASS, process);
+    if (code != errorElevationRequired) return code;
+    HANDLE elevated = nullptr;
+    return shellStart(program, nullptr, elevated);
 }
 
 void releaseProgram(StartedProgram& started) {

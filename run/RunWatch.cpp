@@ -96,53 +96,95 @@ FollowedProcess* followedById(RunWatch& watch, DWORD id) {
     return nullptr;
 }
 
+UnheldProcess* unheldById(RunWatch& watch, DWORD id) {
+    for (unsigned i = 0; i < watch.unheldCount; ++i)
+        if (watch.unheld[i].id == id) return &watch.unheld[i];
+    return nullptr;
+}
+
+// A descendant that cannot be held is still work: noted by its ids, or, with
+// no room even for that, the run is held until the limit.
+void noteUnheld(RunWatch& watch, const PROCESSENTRY32& entry) {
+    if (watch.unheldCount >= followedProcessCapacity) {
+        watch.lostTrack = true;
+        return;
+    }
+    watch.unheld[watch.unheldCount++] = {entry.th32ProcessID, entry.th32ParentProcessID, true};
+}
+
 // Takes the listed process in when it is the child of a followed one: its
 // parent's id is a followed process's (whose handle is held, so the id is that
 // process's alone), and it was created after that process and before the list
 // was taken (an id that passed to a new process since then is not its child).
+// True when it was taken in or noted.
 bool takeInChild(RunWatch& watch, const PROCESSENTRY32& entry, ULONGLONG listedAt) {
-    if (watch.followedCount >= followedProcessCapacity) return false;
+    // Id 0 is no process's: a program whose id could not be read has no children.
+    if (entry.th32ProcessID == 0 || entry.th32ParentProcessID == 0) return false;
     if (followedById(watch, entry.th32ProcessID) != nullptr) return false;
-    const FollowedProcess* parent = followedById(watch, entry.th32ParentProcessID);
-    if (parent == nullptr) return false;
-    HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID);
-    if (process == nullptr) return false;
-    const ULONGLONG createdAt = creationTime(process);
-    if (createdAt == 0 || createdAt < parent->createdAt || createdAt > listedAt) {
-        CloseHandle(process);
+    UnheldProcess* known = unheldById(watch, entry.th32ProcessID);
+    if (known != nullptr && known->parentId == entry.th32ParentProcessID) {
+        known->listed = true;
         return false;
     }
+    const FollowedProcess* parent = followedById(watch, entry.th32ParentProcessID);
+    if (parent == nullptr || known != nullptr) return false;
+    HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID);
+    const ULONGLONG createdAt = process != nullptr ? creationTime(process) : 0;
+    if (process != nullptr && createdAt != 0 && (createdAt < parent->createdAt || createdAt > listedAt)) {
+        CloseHandle(process);  // an id that another process had: no child of ours
+        return false;
+    }
+    if (createdAt == 0 || watch.followedCount >= followedProcessCapacity) {
+        if (process != nullptr) CloseHandle(process);
+        noteUnheld(watch, entry);
+        return true;
+    }
     watch.followed[watch.followedCount++] = {process, entry.th32ProcessID, createdAt,
-                                             liesInWorkFolder(watch, process)};
+                                             liesInWorkFolder(watch, process), true};
     return true;
 }
 
 // One list of the system's processes, walked until it yields no further child
-// (a child may be listed before its parent).
+// (a child may be listed before its parent). Noted processes it no longer
+// names have ended.
 void followDescendants(RunWatch& watch) {
     auto snapshot = testCalls.createToolhelp32Snapshot != nullptr ? testCalls.createToolhelp32Snapshot
                                                                   : CreateToolhelp32Snapshot;
+    auto first = testCalls.process32First != nullptr ? testCalls.process32First : Process32First;
+    auto next = testCalls.process32Next != nullptr ? testCalls.process32Next : Process32Next;
     HANDLE list = snapshot(TH32CS_SNAPPROCESS, 0);
     if (list == INVALID_HANDLE_VALUE) return;
     FILETIME now;
     GetSystemTimeAsFileTime(&now);
     const ULONGLONG listedAt = asNumber(now);
+    for (unsigned i = 0; i < watch.unheldCount; ++i) watch.unheld[i].listed = false;
     bool found = true;
     while (found) {
         found = false;
         PROCESSENTRY32 entry;
         std::memset(&entry, 0, sizeof entry);
         entry.dwSize = sizeof entry;
-        for (BOOL more = Process32First(list, &entry); more; more = Process32Next(list, &entry))
+        for (BOOL more = first(list, &entry); more; more = next(list, &entry))
             if (takeInChild(watch, entry, listedAt)) found = true;
     }
     CloseHandle(list);
+    unsigned kept = 0;
+    for (unsigned i = 0; i < watch.unheldCount; ++i)
+        if (watch.unheld[i].listed) watch.unheld[kept++] = watch.unheld[i];
+    watch.unheldCount = kept;
+}
+
+// Whether each followed descendant runs, sampled before the next list is read.
+void sampleDescendants(RunWatch& watch) {
+    for (unsigned i = 1; i < watch.followedCount; ++i)
+        watch.followed[i].running = isRunning(watch.followed[i].handle);
 }
 
 bool descendantsHoldWork(const RunWatch& watch) {
+    if (watch.lostTrack || watch.unheldCount > 0) return true;
     // The first is the program itself, which has ended by now.
     for (unsigned i = 1; i < watch.followedCount; ++i)
-        if (watch.followed[i].isWork && isRunning(watch.followed[i].handle)) return true;
+        if (watch.followed[i].isWork && watch.followed[i].running) return true;
     return false;
 }
 
@@ -157,28 +199,31 @@ void beginRunWatch(RunWatch& watch, const StartedProgram& started, const char* c
     watch.job = started.job;
     for (unsigned i = 0; i < folderCount && i < sizeof watch.workFolders / sizeof watch.workFolders[0]; ++i)
         longForm(watch.workFolders[watch.workFolderCount++], folders[i]);
-    watch.followed[0] = {started.process, GetProcessId(started.process), creationTime(started.process), true};
+    watch.followed[0] = {started.process, GetProcessId(started.process), creationTime(started.process), true,
+                         true};
     watch.followedCount = 1;
 }
 
 bool runWatchOver(void* state) {
     RunWatch& watch = *static_cast<RunWatch*>(state);
+    // Sampled before the process list is read: a child that a process started
+    // before it ended is then in that list. A failed wait counts as a running
+    // program, as without a watch.
+    const bool programEnded = WaitForSingleObject(watch.program, 0) == WAIT_OBJECT_0;
+    sampleDescendants(watch);
     // Descendants are looked for while the program runs too: a copy it starts
     // may start another and end before the program does.
-    if (watch.job == nullptr) followDescendants(watch);
-    // A failed wait counts as a running program, as without a watch.
-    if (WaitForSingleObject(watch.program, 0) != WAIT_OBJECT_0) return false;
+    followDescendants(watch);
+    if (!programEnded) return false;
     const ULONGLONG now = clockNow();
     if (!watch.programEnded) {
         watch.programEnded = true;
         watch.programEndSeenAt = now;
     }
     if (now - watch.programEndSeenAt >= lingeringWorkLimitMs) return true;
-    if (watch.job == nullptr) return !descendantsHoldWork(watch);
-    if (jobHoldsWork(watch)) return false;
-    // A job whose list cannot be read has just been given up: from the next step
-    // on, the program's descendants are followed in its place.
-    return watch.job != nullptr;
+    if (descendantsHoldWork(watch)) return false;
+    // A job whose list cannot be read is given up; its descendants are followed anyway.
+    return watch.job == nullptr || !jobHoldsWork(watch);
 }
 
 void endRunWatch(RunWatch& watch) {

@@ -10,20 +10,27 @@
 // whose program file cannot be read counts as work: the watch errs towards
 // waiting, never towards starting the new installer beside a running uninstaller.
 //
-// The processes are found in the program's job. Without one (see
-// run/ProgramStart.h) the program's descendants are followed by their parent
-// process ids, once a step: a process counts as the child of a known one when
+// The processes of the run are those found in the program's job (where it has
+// one, see run/ProgramStart.h) together with the program's descendants,
+// followed by their parent process ids once a step, in every mode: a process
+// that broke away from the job, or a program of higher rights that could not
+// join it, is still found. A process counts as the child of a followed one when
 // its parent id is that process's and it was created after it, and the handle
-// of every process found is held, so that its id cannot pass to another
-// process meanwhile. A descendant whose parent ended before the watch saw it is
-// missed there; the job has no such gap. Where no process list can be had at
-// all, the program alone is waited for.
+// of every process followed is held, so that its id cannot pass to another
+// process meanwhile. Whether a process still runs is sampled before the list
+// that could name its new children is read, so that a child started just
+// before its parent ended is in that list. A descendant that cannot be opened,
+// or that does not fit the table, counts as work while the process list still
+// names it. A descendant whose parent ended before the watch saw it is missed
+// without a job; the job has no such gap. Where no process list can be had at
+// all, the job alone, or the program alone, is waited for.
 //
 // The program itself is always waited for. Once it has ended, the rest of its
 // work holds the run for at most lingeringWorkLimitMs; then the run counts as
 // over, as if that work had ended.
 #pragma once
 #include <windows.h>
+#include <tlhelp32.h>
 
 #include "core/Pacing.h"
 #include "core/SetupState.h"
@@ -35,6 +42,15 @@ struct FollowedProcess {
     DWORD id;
     ULONGLONG createdAt;  // creation time, as a FILETIME number
     bool isWork;          // its program file lies in a work folder
+    bool running;         // as sampled at the latest step
+};
+
+// A descendant that could not be held (not opened, or no room): known by its
+// id and its parent's, work while a process list still names the two.
+struct UnheldProcess {
+    DWORD id;
+    DWORD parentId;
+    bool listed;  // named by the latest process list
 };
 
 struct RunWatch {
@@ -46,6 +62,9 @@ struct RunWatch {
     ULONGLONG programEndSeenAt;  // on the watch's clock
     FollowedProcess followed[followedProcessCapacity];
     unsigned followedCount;
+    UnheldProcess unheld[followedProcessCapacity];
+    unsigned unheldCount;
+    bool lostTrack;  // a descendant could not even be noted: work until the limit
 };
 
 // Starts watching a program that has just been started. folders: the work
@@ -66,5 +85,7 @@ struct RunWatchCalls {
     BOOL(WINAPI* queryInformationJobObject)(HANDLE, JOBOBJECTINFOCLASS, LPVOID, DWORD, LPDWORD);
     HANDLE(WINAPI* createToolhelp32Snapshot)(DWORD, DWORD);
     ULONGLONG(WINAPI* tickCount)();
+    BOOL(WINAPI* process32First)(HANDLE, PROCESSENTRY32*);
+    BOOL(WINAPI* process32Next)(HANDLE, PROCESSENTRY32*);
 };
 void setRunWatchCalls(const RunWatchCalls* calls);

@@ -14,6 +14,7 @@
 #include "app/SetupApp.h"
 #include "core/SetupState.h"
 #include "core/SystemError.h"
+#include "core/UserTexts.h"
 #include "core/Version.h"
 #include "res/ResourceIds.h"
 #include "run/LaunchInstaller.h"
@@ -137,6 +138,66 @@ TEST(LaunchInstaller, StartsTheInstallerBesideTheLauncher) {
     EXPECT_TRUE(recorder.boxes.empty());
 }
 
+namespace {
+
+int launchCreations = 0;
+
+// Windows' answer for an installer that needs administrator rights, on the
+// first start only (Wine would start it as it is).
+BOOL WINAPI installerNeedsElevation(LPCSTR program, LPSTR commandLine,
+                                    LPSECURITY_ATTRIBUTES processAttributes,
+                                    LPSECURITY_ATTRIBUTES threadAttributes, BOOL inherit, DWORD flags,
+                                    LPVOID environment, LPCSTR directory, LPSTARTUPINFOA startup,
+                                    LPPROCESS_INFORMATION process) {
+    if (launchCreations++ == 0) {
+        SetLastError(errorElevationRequired);
+        return FALSE;
+    }
+    return CreateProcessA(program, commandLine, processAttributes, threadAttributes, inherit, flags,
+                          environment, directory, startup, process);
+}
+
+std::string shellVerb, shellFile;
+bool shellParameters = true;
+BOOL shellAnswer = TRUE;
+
+BOOL WINAPI answeredShellStart(SHELLEXECUTEINFOA* info) {
+    shellVerb = info->lpVerb != nullptr ? info->lpVerb : "";
+    shellFile = info->lpFile != nullptr ? info->lpFile : "";
+    shellParameters = info->lpParameters != nullptr;
+    SetLastError(shellAnswer ? 0 : ERROR_CANCELLED);
+    return shellAnswer;
+}
+
+}  // namespace
+
+// An installer that needs administrator rights is started through the shell
+// with the verb "runas", as it is; without consent nothing starts and one box
+// says why.
+TEST(LaunchInstaller, AnInstallerThatNeedsElevationAsksForConsent) {
+    SetupState state{};
+    std::string directory = makeMedium("korvane-launch-elevated", true);
+    std::strcpy(state.setupDirectory, directory.c_str());
+    for (const BOOL consent : {TRUE, FALSE}) {
+        SCOPED_TRACE(consent ? "consent given" : "consent not given");
+        launchCreations = 0;
+        shellAnswer = consent;
+        ProgramStartCallsGuard start(
+            {nullptr, nullptr, nullptr, nullptr, installerNeedsElevation, answeredShellStart});
+        MessageRecorder recorder;
+        EXPECT_EQ(launchInstaller(state), consent ? 0 : ERROR_CANCELLED);
+        EXPECT_EQ(shellVerb, "runas");
+        EXPECT_EQ(shellFile, directory + "extsetup.exe");
+        EXPECT_FALSE(shellParameters);
+        if (consent) {
+            EXPECT_TRUE(recorder.boxes.empty());
+        } else {
+            ASSERT_EQ(recorder.boxes.size(), 1u);
+            EXPECT_EQ(recorder.boxes[0].text, textConsentRefused);
+        }
+    }
+}
+
 TEST(LaunchInstaller, PathCutAt260IsRefusedNotStarted) {
     MessageRecorder recorder;
     SetupState state{};
@@ -147,7 +208,8 @@ TEST(LaunchInstaller, PathCutAt260IsRefusedNotStarted) {
 }
 
 TEST(Resources, BannerIsA469By141TwentyFourBitBitmap) {
-    HRSRC resource = FindResourceA(nullptr, MAKEINTRESOURCEA(IDB_BANNER), reinterpret_cast<LPCSTR>(RT_BITMAP));
+    HRSRC resource =
+        FindResourceA(nullptr, MAKEINTRESOURCEA(IDB_BANNER), reinterpret_cast<LPCSTR>(RT_BITMAP));
     ASSERT_NE(resource, nullptr);
     EXPECT_EQ(SizeofResource(nullptr, resource), 198568u);
     const auto* header = static_cast<const BITMAPINFOHEADER*>(LockResource(LoadResource(nullptr, resource)));
@@ -164,7 +226,8 @@ TEST(Resources, BannerIsA469By141TwentyFourBitBitmap) {
 }
 
 TEST(Resources, IconGroupHoldsFiveThirtyTwoBitImages) {
-    HRSRC resource = FindResourceA(nullptr, MAKEINTRESOURCEA(IDI_KORVANE), reinterpret_cast<LPCSTR>(RT_GROUP_ICON));
+    HRSRC resource =
+        FindResourceA(nullptr, MAKEINTRESOURCEA(IDI_KORVANE), reinterpret_cast<LPCSTR>(RT_GROUP_ICON));
     ASSERT_NE(resource, nullptr);
     const auto* group = static_cast<const unsigned char*>(LockResource(LoadResource(nullptr, resource)));
     uint16_t count = static_cast<uint16_t>(group[4] | group[5] << 8);
@@ -199,9 +262,12 @@ TEST(VersionOnWindows, DoublePrecisionTableHoldsUnderThisCompiler) {
 // The reading in the Windows build, on the x87 unit: decimal only (no C99
 // hexadecimal, infinity or NaN), and long digit strings correctly rounded.
 TEST(VersionOnWindows, DecimalOnlyAndCorrectlyRoundedWithThisRuntime) {
-    struct Row { const char* text; int32_t times100; } rows[] = {
-        {"0x10", 0}, {"-0X1A", 0}, {"inf", 0}, {"nan", 0}, {"", 0}, {"-", 0}, {".", 0},
-        {" \t\r\n", 0}, {"1e2", 10000}, {"1.15", 114},
+    struct Row {
+        const char* text;
+        int32_t times100;
+    } rows[] = {
+        {"0x10", 0}, {"-0X1A", 0}, {"inf", 0},     {"nan", 0},     {"", 0},
+        {"-", 0},    {".", 0},     {" \t\r\n", 0}, {"1e2", 10000}, {"1.15", 114},
     };
     for (const Row& row : rows) EXPECT_EQ(versionTimes100(row.text), row.times100) << row.text;
     // 2^53 + 1 is halfway between two doubles: even without more, up with a far digit.
@@ -241,8 +307,8 @@ TEST(Resources, VersionBlockOfTheBuiltLauncherAgreesWithTheBuiltInVersion) {
         reinterpret_cast<void*>(GetProcAddress(library, "GetFileVersionInfoSizeA")));
     auto info = reinterpret_cast<GetFileVersionInfoFn>(
         reinterpret_cast<void*>(GetProcAddress(library, "GetFileVersionInfoA")));
-    auto query = reinterpret_cast<VerQueryValueFn>(
-        reinterpret_cast<void*>(GetProcAddress(library, "VerQueryValueA")));
+    auto query =
+        reinterpret_cast<VerQueryValueFn>(reinterpret_cast<void*>(GetProcAddress(library, "VerQueryValueA")));
     ASSERT_TRUE(infoSize && info && query);
     DWORD handle = 0;
     const DWORD size = infoSize(launcher.c_str(), &handle);
@@ -251,8 +317,9 @@ TEST(Resources, VersionBlockOfTheBuiltLauncherAgreesWithTheBuiltInVersion) {
     ASSERT_TRUE(info(launcher.c_str(), 0, size, &block[0]));
 
     unsigned numbers[4] = {};
-    ASSERT_EQ(std::sscanf(builtInVersionText, "%u,%u,%u,%u", &numbers[0], &numbers[1], &numbers[2],
-                          &numbers[3]), 4) << builtInVersionText;
+    ASSERT_EQ(
+        std::sscanf(builtInVersionText, "%u,%u,%u,%u", &numbers[0], &numbers[1], &numbers[2], &numbers[3]), 4)
+        << builtInVersionText;
     VS_FIXEDFILEINFO* fixed = nullptr;
     UINT length = 0;
     ASSERT_TRUE(query(block.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
@@ -262,19 +329,24 @@ TEST(Resources, VersionBlockOfTheBuiltLauncherAgreesWithTheBuiltInVersion) {
     EXPECT_EQ(fixed->dwProductVersionMS, fixed->dwFileVersionMS);
     EXPECT_EQ(fixed->dwProductVersionLS, fixed->dwFileVersionLS);
 
-    const struct { const char* name; std::string value; } strings[] = {
-        {"FileVersion", builtInVersionText}, {"ProductVersion", builtInVersionText},
-        {"FileDescription", "KorvaneSetup"}, {"ProductName", "KorvaneSetup"},
+    const struct {
+        const char* name;
+        std::string value;
+    } strings[] = {
+        {"FileVersion", builtInVersionText},  {"ProductVersion", builtInVersionText},
+        {"FileDescription", "KorvaneSetup"},  {"ProductName", "KorvaneSetup"},
         {"InternalName", "KorvaneSetup.exe"}, {"OriginalFilename", "KorvaneSetup.exe"},
     };
     for (const auto& entry : strings) {
         char* value = nullptr;
         const std::string key = std::string("\\StringFileInfo\\040904b0\\") + entry.name;
-        ASSERT_TRUE(query(block.data(), key.c_str(), reinterpret_cast<void**>(&value), &length)) << entry.name;
+        ASSERT_TRUE(query(block.data(), key.c_str(), reinterpret_cast<void**>(&value), &length))
+            << entry.name;
         EXPECT_EQ(std::string(value), entry.value) << entry.name;
     }
     WORD* translation = nullptr;
-    ASSERT_TRUE(query(block.data(), "\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation), &length));
+    ASSERT_TRUE(
+        query(block.data(), "\\VarFileInfo\\Translation", reinterpret_cast<void**>(&translation), &length));
     EXPECT_EQ(translation[0], 0x0409);
     EXPECT_EQ(translation[1], 1200);
 

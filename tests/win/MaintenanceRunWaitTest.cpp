@@ -18,6 +18,7 @@
 #include "TestFiles.h"
 #include "core/FixedNames.h"
 #include "core/SetupState.h"
+#include "core/UserTexts.h"
 #include "run/MaintenanceRun.h"
 
 namespace {
@@ -80,15 +81,25 @@ BOOL WINAPI assignWithoutNesting(HANDLE job, HANDLE process) {
 }
 
 // The clock of the wait's limit, 200 times as fast: ten minutes pass in three
-// seconds.
-ULONGLONG WINAPI fastClock() { return GetTickCount64() * 200; }
+// seconds. When it was last read: the watch reads it at every step once the
+// program has ended, the last time when it finds the run over.
+ULONGLONG lastClockReadAt = 0;
+ULONGLONG WINAPI fastClock() {
+    lastClockReadAt = GetTickCount64();
+    return lastClockReadAt * 200;
+}
 
 // How long a relaunched copy runs: longer than a stage that does not wait for
 // it takes (a poll, the run-up, the dialog's close, the clean-up's pause), so
 // that whether the stage waited shows in the order of events, not in timing.
 const char* const copyRunsMs = "8000";
 
-bool isCopy(const StandinEvent& e) { return e.module.find("~korvane-standin-") != std::string::npos; }
+// A copy of the stand-in that the staged program left running: relaunched from
+// %TEMP%, or lingering as a viewer (KORVANE_STANDIN_LINGER).
+bool isCopy(const StandinEvent& e) {
+    return e.module.find("~korvane-standin-") != std::string::npos ||
+           e.module.find("korvane-viewer") != std::string::npos;
+}
 
 class MaintenanceRunWaits : public MaintenanceScratch {
 public:
@@ -207,20 +218,15 @@ TEST_F(MaintenanceRunWaits, AnUninstallWaitsForItsProgramAlone) {
     EXPECT_TRUE(copyRunning());
 }
 
-// A program that asks for its helper to leave the job gets that, as it would
-// outside a job: the helper starts, and the upgrade no longer waits for it.
-TEST_F(MaintenanceRunWaits, AHelperStartedToBreakAwayIsStartedAndNotWaitedFor) {
+// A program that starts its copy out of the job (CREATE_BREAKAWAY_FROM_JOB)
+// gets that, as it would outside a job, and the upgrade still waits for the
+// copy: it is the program's child.
+TEST_F(MaintenanceRunWaits, ACopyThatBreaksAwayFromTheJobIsWaitedFor) {
     EnvironmentGuard relaunch("KORVANE_STANDIN_RELAUNCH", (std::string(copyRunsMs) + " breakaway").c_str());
     std::vector<StandinEvent> events;
     std::vector<RecordedBox> boxes;
-    EXPECT_EQ(run(events, boxes), 0);
-    EXPECT_TRUE(boxes.empty());
-    const StandinEvent* stagedExit = find(events, "exit", false);
-    ASSERT_NE(stagedExit, nullptr);
-    EXPECT_EQ(stagedExit->reason, "relaunched");
-    EXPECT_EQ(find(events, "exit", true), nullptr);
-    EXPECT_NE(find(eventsOnceTheCopyStarted(), "start", true), nullptr);
-    EXPECT_FALSE(exists(staging));
+    const int32_t result = run(events, boxes);
+    expectTheCopyWaitedFor(result, events, boxes);
 }
 
 // Every job call that can fail leaves the upgrade without a job: the staged
@@ -235,12 +241,12 @@ TEST_F(MaintenanceRunWaits, WithoutAJobAnUpgradeFollowsTheProgramsDescendants) {
         bool copyWaitedFor;
     };
     const Case cases[] = {
-        {"no job can be created", {noJob, nullptr, nullptr, nullptr}, {}, true},
-        {"the job refuses its limits", {nullptr, noLimits, nullptr, nullptr}, {}, true},
-        {"the job cannot be read", {}, {unreadableJob, nullptr, nullptr}, true},
+        {"no job can be created", {noJob, nullptr, nullptr, nullptr, nullptr, nullptr}, {}, true},
+        {"the job refuses its limits", {nullptr, noLimits, nullptr, nullptr, nullptr, nullptr}, {}, true},
+        {"the job cannot be read", {}, {unreadableJob, nullptr, nullptr, nullptr, nullptr}, true},
         {"no job and no list of processes",
-         {noJob, nullptr, nullptr, nullptr},
-         {nullptr, noProcessList, nullptr},
+         {noJob, nullptr, nullptr, nullptr, nullptr, nullptr},
+         {nullptr, noProcessList, nullptr, nullptr, nullptr},
          false},
     };
     for (const Case& c : cases) {
@@ -273,30 +279,50 @@ TEST_F(MaintenanceRunWaits, WithoutAJobAnUpgradeFollowsTheProgramsDescendants) {
     }
 }
 
-// A copy that runs on long after the staged program has ended holds the upgrade
-// for the limit, then the stage goes on as after a normal end: the clean-up,
-// result 0, nothing shown, and the copy left running.
+// A program the staged program left running from the temporary folder holds
+// the upgrade for the limit, counted from the staged program's end (it ran four
+// seconds: longer than the limit on the fast clock), then the stage goes on as
+// after a normal end: the clean-up, result 0, nothing shown, the copy left
+// running.
 TEST_F(MaintenanceRunWaits, ACopyStillRunningAtTheLimitNoLongerHoldsTheUpgrade) {
-    EnvironmentGuard relaunch("KORVANE_STANDIN_RELAUNCH", "60000");
+    const std::string plan = root + "\\plan.txt";
+    writeFile(plan, "extsetup 4000\n");
+    EnvironmentGuard planned("KORVANE_STANDIN_PLAN", plan.c_str());
+    EnvironmentGuard linger("KORVANE_STANDIN_LINGER", ("extsetup|" + tmp + "viewer|60000").c_str());
     std::vector<StandinEvent> events;
     std::vector<RecordedBox> boxes;
     int32_t result;
     {
-        RunWatchCallsGuard watch({nullptr, nullptr, fastClock});
+        RunWatchCallsGuard watch({nullptr, nullptr, fastClock, nullptr, nullptr});
         result = run(events, boxes);
     }
     EXPECT_EQ(result, 0);
     EXPECT_TRUE(boxes.empty());
     const StandinEvent* stagedExit = find(events, "exit", false);
     ASSERT_NE(stagedExit, nullptr);
-    EXPECT_EQ(stagedExit->reason, "relaunched");
     ASSERT_NE(find(events, "start", true), nullptr);
     EXPECT_EQ(find(events, "exit", true), nullptr);
     EXPECT_TRUE(copyRunning());
-    // Held for the limit (three seconds on the fast clock), not for the copy's minute.
-    EXPECT_GE(dialogEndedAt, stagedExit->tick + 2500);
+    // Held for the limit (three seconds on the fast clock) after the staged
+    // program's end, not for the copy's minute.
+    EXPECT_GE(lastClockReadAt, stagedExit->tick + 2000) << "the limit was counted from the program's start";
     EXPECT_LE(dialogEndedAt, stagedExit->tick + 20000);
     EXPECT_FALSE(exists(staging));
+}
+
+// A helper the staged program started from the installed copy's maintenance
+// folder carries on its work too.
+TEST_F(MaintenanceRunWaits, AHelperFromTheMaintenanceFolderIsWaitedFor) {
+    EnvironmentGuard linger("KORVANE_STANDIN_LINGER",
+                            ("extsetup|" + installed.substr(0, installed.size() - 1) + "|5000").c_str());
+    std::vector<StandinEvent> events;
+    std::vector<RecordedBox> boxes;
+    const int32_t result = run(events, boxes);
+    const StandinEvent* helperExit = find(events, "exit", true);
+    ASSERT_NE(helperExit, nullptr) << "the stage returned while the helper still ran";
+    EXPECT_EQ(helperExit->module, installed + "korvane-viewer.exe");
+    EXPECT_EQ(result, 0);
+    EXPECT_GE(dialogEndedAt, helperExit->tick);
 }
 
 // A program that cannot be resumed has never run: the failure is shown and ends
@@ -306,7 +332,7 @@ TEST_F(MaintenanceRunWaits, AProgramThatCannotBeResumedIsAFailedStart) {
     std::vector<RecordedBox> boxes;
     int32_t result;
     {
-        ProgramStartCallsGuard start({nullptr, nullptr, nullptr, noResume});
+        ProgramStartCallsGuard start({nullptr, nullptr, nullptr, noResume, nullptr, nullptr});
         MessageRecorder recorder;
         result = runMaintenance(state);
         boxes = recorder.boxes;
@@ -350,36 +376,273 @@ public:
             SetInformationJobObject(outerJob, JobObjectExtendedLimitInformation, &limits, sizeof limits));
     }
 
+    // How many processes have ever been in the outer job.
+    DWORD outerJobProcesses() {
+        JOBOBJECT_BASIC_ACCOUNTING_INFORMATION accounting = {};
+        EXPECT_TRUE(QueryInformationJobObject(outerJob, JobObjectBasicAccountingInformation, &accounting,
+                                              sizeof accounting, nullptr));
+        return accounting.TotalProcesses;
+    }
+
     // An upgrade whose staged program relaunches a copy of itself and ends, from
-    // inside an outer job that does or does not allow breakaway.
-    int32_t runRelaunchingCopy(bool breakawayAllowed, std::vector<StandinEvent>& events,
-                               std::vector<RecordedBox>& boxes) {
+    // inside an outer job that does or does not allow breakaway, on a Windows
+    // whose jobs nest (8 and later) or not (Vista, 7). joined: how many processes
+    // the outer job took in meanwhile.
+    int32_t runRelaunchingCopy(bool breakawayAllowed, bool jobsNest, std::vector<StandinEvent>& events,
+                               std::vector<RecordedBox>& boxes, DWORD& joined) {
         allowBreakaway(breakawayAllowed);
         if (HasFatalFailure()) return 0;
         EnvironmentGuard relaunch("KORVANE_STANDIN_RELAUNCH", copyRunsMs);
-        ProgramStartCallsGuard start({nullptr, nullptr, assignWithoutNesting, nullptr});
-        return run(events, boxes);
+        ProgramStartCallsGuard start(
+            {nullptr, nullptr, jobsNest ? nullptr : assignWithoutNesting, nullptr, nullptr, nullptr});
+        const DWORD before = outerJobProcesses();
+        const int32_t result = run(events, boxes);
+        joined = outerJobProcesses() - before;
+        return result;
     }
 };
 
 }  // namespace
 
-// On Windows Vista and 7 the staged program could not join the launcher's job
-// from inside the outer one; started out of it, it does, and no nesting is asked.
-TEST_F(MaintenanceRunInAJob, WhereTheJobAllowsBreakawayTheProgramLeavesItForTheLaunchersOwn) {
+// The outer job's limits keep holding for the maintenance program: it stays in
+// that job, with its copy, and the launcher's job nests there.
+TEST_F(MaintenanceRunInAJob, WhereJobsNestTheProgramStaysInTheOuterJob) {
     std::vector<StandinEvent> events;
     std::vector<RecordedBox> boxes;
-    const int32_t result = runRelaunchingCopy(true, events, boxes);
+    DWORD joined = 0;
+    const int32_t result = runRelaunchingCopy(true, true, events, boxes, joined);
     ASSERT_FALSE(HasFatalFailure());
-    EXPECT_EQ(refusedNestings, 0) << "the staged program was started inside the outer job";
+    EXPECT_EQ(joined, 2u) << "the staged program and its copy did not both stay in the outer job";
+    expectTheCopyWaitedFor(result, events, boxes);
+}
+
+// On Windows Vista and 7 the staged program cannot join the launcher's job from
+// inside the outer one; where the outer job allows it, it is started anew out
+// of it (the first start never ran an instruction) and joins the launcher's.
+TEST_F(MaintenanceRunInAJob, WhereJobsDoNotNestTheProgramLeavesTheOuterJobForTheLaunchersOwn) {
+    std::vector<StandinEvent> events;
+    std::vector<RecordedBox> boxes;
+    DWORD joined = 0;
+    const int32_t result = runRelaunchingCopy(true, false, events, boxes, joined);
+    ASSERT_FALSE(HasFatalFailure());
+    EXPECT_EQ(refusedNestings, 1);
+    EXPECT_LE(joined, 1u) << "the program that ran, or its copy, was in the outer job";
     expectTheCopyWaitedFor(result, events, boxes);
 }
 
 TEST_F(MaintenanceRunInAJob, WhereItAllowsNeitherBreakawayNorNestingTheDescendantsAreFollowed) {
     std::vector<StandinEvent> events;
     std::vector<RecordedBox> boxes;
-    const int32_t result = runRelaunchingCopy(false, events, boxes);
+    DWORD joined = 0;
+    const int32_t result = runRelaunchingCopy(false, false, events, boxes, joined);
     ASSERT_FALSE(HasFatalFailure());
     EXPECT_EQ(refusedNestings, 1);
     expectTheCopyWaitedFor(result, events, boxes);
+}
+
+namespace {
+
+// ---- A maintenance program that needs administrator rights: Windows refuses
+// its start from the launcher's filtered token with ERROR_ELEVATION_REQUIRED
+// (Wine runs every program with a full token, so the first start is told so
+// here), and the shell's "runas" start asks the user.
+int creations = 0;
+
+BOOL WINAPI needsElevationOnce(LPCSTR program, LPSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
+                               LPSECURITY_ATTRIBUTES threadAttributes, BOOL inherit, DWORD flags,
+                               LPVOID environment, LPCSTR directory, LPSTARTUPINFOA startup,
+                               LPPROCESS_INFORMATION process) {
+    if (creations++ == 0) {
+        SetLastError(errorElevationRequired);
+        return FALSE;
+    }
+    return CreateProcessA(program, commandLine, processAttributes, threadAttributes, inherit, flags,
+                          environment, directory, startup, process);
+}
+
+// What the shell start was asked for; the start itself is the shell's own.
+struct ShellStart {
+    std::string verb, file, parameters;
+    bool parametersGiven = false, owned = false;
+    const char* directory = "";
+} shellStart;
+
+BOOL WINAPI recordedShellStart(SHELLEXECUTEINFOA* info) {
+    shellStart.verb = info->lpVerb != nullptr ? info->lpVerb : "";
+    shellStart.file = info->lpFile != nullptr ? info->lpFile : "";
+    shellStart.parametersGiven = info->lpParameters != nullptr;
+    shellStart.parameters = shellStart.parametersGiven ? info->lpParameters : "";
+    shellStart.owned = info->hwnd != nullptr && IsWindow(info->hwnd);
+    shellStart.directory = info->lpDirectory;
+    using Fn = BOOL(WINAPI*)(SHELLEXECUTEINFOA*);
+    auto real = reinterpret_cast<Fn>(
+        reinterpret_cast<void*>(GetProcAddress(LoadLibraryA("shell32.dll"), "ShellExecuteExA")));
+    return real(info);
+}
+
+BOOL WINAPI consentNotGiven(SHELLEXECUTEINFOA*) {
+    SetLastError(ERROR_CANCELLED);
+    return FALSE;
+}
+
+class MaintenanceRunElevated : public MaintenanceRunWaits {
+public:
+    void SetUp() override {
+        creations = 0;
+        shellStart = ShellStart{};
+        MaintenanceRunWaits::SetUp();
+    }
+};
+
+}  // namespace
+
+// Started through the shell, with the same program, arguments and directory,
+// the elevated program is watched like any other: its relaunched copy (which
+// no job of the launcher's can hold) is waited for, then the clean-up follows.
+TEST_F(MaintenanceRunElevated, AProgramThatNeedsElevationIsStartedThroughTheShellAndWatched) {
+    EnvironmentGuard relaunch("KORVANE_STANDIN_RELAUNCH", copyRunsMs);
+    std::vector<StandinEvent> events;
+    std::vector<RecordedBox> boxes;
+    int32_t result;
+    {
+        ProgramStartCallsGuard start(
+            {nullptr, nullptr, nullptr, nullptr, needsElevationOnce, recordedShellStart});
+        result = run(events, boxes);
+    }
+    EXPECT_EQ(creations, 1);
+    EXPECT_EQ(shellStart.verb, "runas");
+    EXPECT_EQ(shellStart.file, staging + "\\" + installerName);
+    const std::string arguments = "-runfromtemp /s /SMS /f1\"" + staging + "\\" + responseFileName + "\"";
+    EXPECT_EQ(shellStart.parameters, arguments);
+    EXPECT_EQ(shellStart.directory, nullptr) << "not the launcher's current directory";
+    EXPECT_TRUE(shellStart.owned) << "the consent prompt would have no window of the launcher's to belong to";
+    ASSERT_FALSE(events.empty());
+    EXPECT_EQ(events[0].module, staging + "\\" + installerName);
+    // The shell puts the program's quoted path before the arguments.
+    EXPECT_EQ(jsonField(events[0].line, "cmdline"), "\"" + staging + "\\" + installerName + "\" " + arguments);
+    expectTheCopyWaitedFor(result, events, boxes);
+}
+
+// Consent not given: one box says why nothing was started; the staged files
+// stay, as after any start that failed, and nothing else runs.
+TEST_F(MaintenanceRunElevated, ConsentNotGivenStartsNothing) {
+    std::vector<StandinEvent> events;
+    std::vector<RecordedBox> boxes;
+    int32_t result;
+    {
+        ProgramStartCallsGuard start(
+            {nullptr, nullptr, nullptr, nullptr, needsElevationOnce, consentNotGiven});
+        result = run(events, boxes);
+    }
+    EXPECT_EQ(result, ERROR_CANCELLED);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text, textConsentRefused);
+    EXPECT_EQ(boxes[0].caption, "Error");
+    EXPECT_EQ(boxes[0].style, static_cast<unsigned>(MB_OK | MB_ICONERROR));
+    Sleep(500);
+    EXPECT_TRUE(readStandinLog(log).empty()) << "a program ran";
+    EXPECT_EQ(listDirectory(staging),
+              (std::vector<std::string>{"data1.cab", "extsetup.exe", "setup.exe", "v1uninst100.iss"}));
+}
+
+namespace {
+
+// ---- The order of the watch's steps, through the process list.
+//
+// The first list is taken while the staged program has only just been
+// started, and handed over only once that program has ended: in the meantime
+// it has relaunched its copy and gone. A watch that tested the program's end
+// after reading the list would find neither the program nor the copy running.
+std::string waitedLog;
+ULONGLONG firstListAt = 0;
+int lists = 0;
+
+HANDLE WINAPI listThenWaitForTheProgramsEnd(DWORD flags, DWORD id) {
+    HANDLE list = CreateToolhelp32Snapshot(flags, id);
+    if (lists++ > 0) return list;
+    firstListAt = GetTickCount64();
+    for (int waited = 0; waited < 10000; waited += 20) {
+        for (const StandinEvent& e : readStandinLog(waitedLog))
+            if (e.event == "exit" && !isCopy(e)) return list;
+        Sleep(20);
+    }
+    return list;
+}
+
+// ---- A process created before the staged program is no child of it, whatever
+// parent id the list gives it: the list below names an older program, running
+// from the temporary folder, as a child of the staged extsetup.exe (as a
+// process whose id was reused would appear).
+DWORD olderProgramId = 0;
+DWORD stagedProgramId = 0;
+bool olderProgramListed = false;
+
+BOOL WINAPI firstProcess(HANDLE list, PROCESSENTRY32* entry) {
+    olderProgramListed = false;
+    stagedProgramId = 0;
+    BOOL more = Process32First(list, entry);
+    if (more && _stricmp(entry->szExeFile, installerName) == 0) stagedProgramId = entry->th32ProcessID;
+    return more;
+}
+
+BOOL WINAPI nextProcess(HANDLE list, PROCESSENTRY32* entry) {
+    if (Process32Next(list, entry)) {
+        if (_stricmp(entry->szExeFile, installerName) == 0) stagedProgramId = entry->th32ProcessID;
+        if (entry->th32ProcessID == olderProgramId) entry->th32ParentProcessID = stagedProgramId;
+        return TRUE;
+    }
+    return FALSE;
+}
+
+class RunWatchSteps : public MaintenanceRunWaits {};
+
+}  // namespace
+
+TEST_F(RunWatchSteps, AProgramsEndIsSampledBeforeTheListThatNamesItsLastChild) {
+    EnvironmentGuard relaunch("KORVANE_STANDIN_RELAUNCH", copyRunsMs);
+    waitedLog = log;
+    lists = 0;
+    std::vector<StandinEvent> events;
+    std::vector<RecordedBox> boxes;
+    int32_t result;
+    {
+        // No job: the descendants alone tell the copy.
+        ProgramStartCallsGuard start({noJob, nullptr, nullptr, nullptr, nullptr, nullptr});
+        RunWatchCallsGuard watch({nullptr, listThenWaitForTheProgramsEnd, nullptr, nullptr, nullptr});
+        result = run(events, boxes);
+    }
+    ASSERT_FALSE(events.empty());
+    ASSERT_GE(events[0].tick, firstListAt) << "the first list was not taken before the copy was started";
+    expectTheCopyWaitedFor(result, events, boxes);
+}
+
+TEST_F(RunWatchSteps, AProcessCreatedBeforeTheProgramIsNoChildOfIt) {
+    const std::string older = tmp + "older-helper.exe";
+    const std::string plan = root + "\\plan.txt";
+    writeFile(plan, "older-helper 30000\n");
+    EnvironmentGuard planned("KORVANE_STANDIN_PLAN", plan.c_str());
+    ASSERT_TRUE(CopyFileA(standinPath().c_str(), older.c_str(), FALSE));
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    ASSERT_TRUE(CreateProcessA(older.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                               &process));
+    olderProgramId = process.dwProcessId;
+    Sleep(200);  // created well before the staged program
+    std::vector<StandinEvent> events;
+    std::vector<RecordedBox> boxes;
+    int32_t result;
+    {
+        RunWatchCallsGuard watch({nullptr, nullptr, nullptr, firstProcess, nextProcess});
+        result = run(events, boxes);
+    }
+    const bool olderStillRuns = WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT;
+    writeFile(stop, "");
+    WaitForSingleObject(process.hProcess, 10000);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    EXPECT_EQ(result, 0);
+    EXPECT_TRUE(boxes.empty());
+    EXPECT_TRUE(olderStillRuns) << "the upgrade waited for a program older than the staged one";
+    EXPECT_FALSE(exists(staging));
 }
