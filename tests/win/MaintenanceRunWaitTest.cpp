@@ -519,7 +519,8 @@ TEST_F(MaintenanceRunElevated, AProgramThatNeedsElevationIsStartedThroughTheShel
     ASSERT_FALSE(events.empty());
     EXPECT_EQ(events[0].module, staging + "\\" + installerName);
     // The shell puts the program's quoted path before the arguments.
-    EXPECT_EQ(jsonField(events[0].line, "cmdline"), "\"" + staging + "\\" + installerName + "\" " + arguments);
+    EXPECT_EQ(jsonField(events[0].line, "cmdline"),
+              "\"" + staging + "\\" + installerName + "\" " + arguments);
     expectTheCopyWaitedFor(result, events, boxes);
 }
 
@@ -575,19 +576,20 @@ HANDLE WINAPI listThenWaitForTheProgramsEnd(DWORD flags, DWORD id) {
 // process whose id was reused would appear).
 DWORD olderProgramId = 0;
 DWORD stagedProgramId = 0;
-bool olderProgramListed = false;
 
+// The staged program's id is looked up in the whole list first: the older
+// program, with the lower id, may be listed before it.
 BOOL WINAPI firstProcess(HANDLE list, PROCESSENTRY32* entry) {
-    olderProgramListed = false;
     stagedProgramId = 0;
+    for (BOOL more = Process32First(list, entry); more; more = Process32Next(list, entry))
+        if (_stricmp(entry->szExeFile, installerName) == 0) stagedProgramId = entry->th32ProcessID;
     BOOL more = Process32First(list, entry);
-    if (more && _stricmp(entry->szExeFile, installerName) == 0) stagedProgramId = entry->th32ProcessID;
+    if (more && entry->th32ProcessID == olderProgramId) entry->th32ParentProcessID = stagedProgramId;
     return more;
 }
 
 BOOL WINAPI nextProcess(HANDLE list, PROCESSENTRY32* entry) {
     if (Process32Next(list, entry)) {
-        if (_stricmp(entry->szExeFile, installerName) == 0) stagedProgramId = entry->th32ProcessID;
         if (entry->th32ProcessID == olderProgramId) entry->th32ParentProcessID = stagedProgramId;
         return TRUE;
     }
