@@ -8,7 +8,7 @@
 #include <cstring>
 #include <string>
 
-#include "core/DecimalText.h"
+#include "core/DecimalWriting.h"
 #include "core/Version.h"
 
 namespace {
