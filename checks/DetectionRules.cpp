@@ -3,7 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
-#include "core/DecimalText.h"
+#include "core/DecimalWriting.h"
 #include "core/FixedNames.h"
 #include "core/Text.h"
 #include "core/UserTexts.h"

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
-#include "core/DecimalText.h"
+#include "core/DecimalReading.h"
 #include "core/Text.h"
 
 double versionDisplayValue(const char* text) { return readDecimal(text); }

@@ -12,7 +12,7 @@ constexpr const char builtInVersionText[] = KORVANE_LAUNCHER_VERSION_TEXT;
 constexpr size_t displayVersionCapacity = 6;
 
 // The number a version text stands for: its leading decimal number, read by
-// readDecimal (DecimalText.h), the double nearest to it; 0 when it has none
+// readDecimal (DecimalReading.h), the double nearest to it; 0 when it has none
 // ("0x10" is 0 followed by other text, "inf" and "nan" are no number). This is
 // also the number that a prompt shows for the version.
 double versionDisplayValue(const char* text);

@@ -53,7 +53,6 @@ mkdir -p build/logs
 # The Windows tests and the scenarios run the 32-bit build, as shipped, on every
 # machine: natively where the kernel runs 32-bit programs, else under qemu's
 # emulation, which tools/deps.sh has just set up. Never a 64-bit stand-in for it.
-arch=win
 if ! how=$(tools/winerun --arch); then
   echo "test-all: 32-bit programs cannot run on this machine, so the launcher as shipped cannot be tested here" >&2
   failed=$((failed + 1))
@@ -79,10 +78,10 @@ if [ "$how" = emulated ]; then
   robot_args=(-DKORVANE_E2E_ROBOT="$root/build/win64/tools/robot.exe")
 fi
 
-say "Windows build for the tests (preset $arch)"
-if cmake --preset "$arch" "${robot_args[@]}" >build/logs/win-configure.log 2>&1 &&
-   cmake --build --preset "$arch" -j2 >build/logs/win-build.log 2>&1; then
-  ls -l "build/$arch/KorvaneSetup.exe"
+say "Windows build for the tests (preset win)"
+if cmake --preset win "${robot_args[@]}" >build/logs/win-configure.log 2>&1 &&
+   cmake --build --preset win -j2 >build/logs/win-build.log 2>&1; then
+  ls -l build/win/KorvaneSetup.exe
   built=1
 else
   tail -n 40 build/logs/win-*.log; failed=$((failed + 1))
@@ -110,7 +109,7 @@ slots = [{"id": str(i), "slots": 1} for i in range(1, int(sys.argv[1]) + 1)]
 print(json.dumps({"version": {"major": 1, "minor": 0}, "local": [{"wineprefix": slots}]}))
 PY
   say "Windows tests, end-to-end scenarios and release checks (in the background)"
-  (cd "build/$arch" && env -u DISPLAY ctest -j "$workers" --resource-spec-file "$root/$spec" \
+  (cd build/win && env -u DISPLAY ctest -j "$workers" --resource-spec-file "$root/$spec" \
      --output-on-failure >"$root/build/logs/win-test.log" 2>&1) &
   wine_pid=$!
 fi

@@ -27,8 +27,9 @@ struct DialogWatch {
     Action action = Action::none;
     DWORD actAfterMs = 0;         // after the dialog was first seen
     HANDLE actAfterExitOf = nullptr;  // or: once this process has ended and the run-up has begun
-    HANDLE setAtPosition = nullptr;   // an event set once the bar has reached endPosition
+    HANDLE setAtPosition = nullptr;   // an event set once the bar has reached endPosition,
     int endPosition = 0;
+    DWORD setAfterMs = 0;             // or once this long has passed since the watch began
     // What was seen.
     bool seen = false;
     std::string text;
@@ -110,9 +111,13 @@ void observe(DialogWatch& watch, HWND dialog) {
 
 DWORD WINAPI watchDialog(void* parameter) {
     auto& watch = *static_cast<DialogWatch*>(parameter);
+    const DWORD began = GetTickCount();
     DWORD firstSeen = 0;
     int exitPosition = -1;  // where the bar stood when actAfterExitOf was seen ended
     while (!watch.stop) {
+        if (watch.setAtPosition != nullptr && watch.setAfterMs != 0 &&
+            GetTickCount() - began >= watch.setAfterMs)
+            SetEvent(watch.setAtPosition);
         HWND dialog = findProgressDialog();
         if (dialog != nullptr) {
             if (!watch.seen) firstSeen = GetTickCount();
@@ -330,11 +335,13 @@ TEST(MonitorProcess, EveryWayOfCancellingStopsOnlyTheWaiting) {
 // watcher sees, before the program ends, lie about a second apart.
 TEST(MonitorProcess, StepsOncePerSecondWhileTheProcessRuns) {
     MessageRecorder recorder;
-    // The watched "process" is an event: it ends when the bar has reached 5.
+    // The watched "process" is an event: it ends when the bar has reached 5, or
+    // after 15 s (about three times what the five steps take) when it has not.
     HANDLE runEnd = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     DialogWatch watch;
     watch.setAtPosition = runEnd;
     watch.endPosition = 5;
+    watch.setAfterMs = 15000;
     barAtEndRequest = -1;
     {
         ProgressCallsGuard calls({nullptr, nullptr, nullptr, endDialogReadingBar});
@@ -346,7 +353,7 @@ TEST(MonitorProcess, StepsOncePerSecondWhileTheProcessRuns) {
     std::vector<DWORD> at;
     for (const auto& move : watch.moves)
         if (move.second >= 1 && move.second <= 5) at.push_back(move.first);
-    ASSERT_EQ(at.size(), 5u) << "the bar skipped a step or stepped back";
+    ASSERT_EQ(at.size(), 5u) << "the bar did not reach 5 within 15 s, skipped a step or stepped back";
     for (size_t i = 1; i < at.size(); ++i) {
         SCOPED_TRACE(i);
         EXPECT_GE(at[i] - at[i - 1], 850u);

@@ -743,10 +743,6 @@ RunResult runLauncher(const Script& sc) {
             Sleep(sc.pollMs);
             continue;
         }
-        if (!ended && now < r.quietUntil) {
-            Sleep(sc.pollMs);
-            continue;
-        }
         Finder f = {pi.dwProcessId, {}, {}};
         std::vector<DWORD> running;
         if (sc.follow) running = runningFamily(family);
