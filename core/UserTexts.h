@@ -60,3 +60,11 @@ inline constexpr const char textUnusableUninstallCommand[] =
     "The installed version's uninstall command does not name its program by a full path in "
     "double quotes, so Setup cannot run it safely. Please uninstall the installed version via "
     "Add/Remove Programs, then restart installation.";
+// The upgrade's program would run with administrator rights from files in the
+// user's temporary directory that could not be protected from the user's other
+// programs: it is not started.
+inline constexpr const char textUnsafeUpgrade[] =
+    "Setup cannot upgrade the installed version safely from this account: the upgrade's files in the "
+    "temporary directory could not be protected while they run with administrator rights. Please "
+    "run Setup again as an administrator (right-click it and choose 'Run as administrator'), or "
+    "uninstall the installed version via Add/Remove Programs, then restart installation.";
