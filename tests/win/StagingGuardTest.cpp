@@ -20,20 +20,13 @@
 #include <vector>
 
 #include "MessageRecorder.h"
+#include "Seams.h"
 #include "TestFiles.h"
 #include "core/FixedNames.h"
 #include "run/StagingDirectory.h"
 #include "run/StagingGuard.h"
 
 namespace {
-
-class StagingGuardCallsGuard {
-public:
-    explicit StagingGuardCallsGuard(const StagingGuardCalls& calls) { setStagingGuardCalls(&calls); }
-    ~StagingGuardCallsGuard() { setStagingGuardCalls(nullptr); }
-    StagingGuardCallsGuard(const StagingGuardCallsGuard&) = delete;
-    StagingGuardCallsGuard& operator=(const StagingGuardCallsGuard&) = delete;
-};
 
 // The descriptors the guard gives, as Windows writes them (OW: OWNER RIGHTS).
 const char lockedDirectory[] = "D:P(A;OICI;FA;;;SY)(A;OICI;FA;;;BA)(A;OICI;0x1200a9;;;OW)";
