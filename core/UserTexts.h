@@ -68,3 +68,12 @@ inline constexpr const char textConsentRefused[] =
     "Setup did not start the installation program, because Windows' administrator consent was not "
     "given. To go on, run Setup again and answer Yes when Windows asks whether to allow it to make "
     "changes to this computer.";
+
+// The upgrade's program would run with administrator rights from files in the
+// user's temporary directory that could not be protected from the user's other
+// programs: it is not started.
+inline constexpr const char textUnsafeUpgrade[] =
+    "Setup cannot upgrade the installed version safely from this account: the upgrade's files in the "
+    "temporary directory could not be protected while they run with administrator rights. Please "
+    "run Setup again as an administrator (right-click it and choose 'Run as administrator'), or "
+    "uninstall the installed version via Add/Remove Programs, then restart installation.";

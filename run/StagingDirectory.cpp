@@ -86,10 +86,9 @@ bool isDotEntry(const char* name) { return std::strcmp(name, ".") == 0 || std::s
 // by the elevated installer. Everything in it is removed before staging (links
 // are removed, never followed), and what cannot be removed stops the stage
 // before anything is copied or run. This covers only what is there when the
-// clean-up runs: the folder stays writable by every program of the user, so one
-// that writes into it after the clean-up, while the files are copied, before the
-// staged program starts or while it runs, is not kept out (docs/SECURITY.md,
-// "The staging race").
+// clean-up runs: what a program of the user writes into it afterwards is kept
+// out of an elevated run by the staging guard (run/StagingGuard.h;
+// docs/SECURITY.md, "The staging directory of an elevated upgrade").
 DWORD clearStagingDirectory(const char* staging) {
     DWORD attributes = GetFileAttributesA(staging);
     DWORD status = 0;

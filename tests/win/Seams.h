@@ -10,6 +10,7 @@
 #include "core/Module.h"
 #include "run/ProgramStart.h"
 #include "run/RunWatch.h"
+#include "run/StagingGuard.h"
 #include "ui/ProgressDialog.h"
 
 class ProgressCallsGuard {
@@ -34,6 +35,14 @@ public:
     ~RunWatchCallsGuard() { setRunWatchCalls(nullptr); }
     RunWatchCallsGuard(const RunWatchCallsGuard&) = delete;
     RunWatchCallsGuard& operator=(const RunWatchCallsGuard&) = delete;
+};
+
+class StagingGuardCallsGuard {
+public:
+    explicit StagingGuardCallsGuard(const StagingGuardCalls& calls) { setStagingGuardCalls(&calls); }
+    ~StagingGuardCallsGuard() { setStagingGuardCalls(nullptr); }
+    StagingGuardCallsGuard(const StagingGuardCallsGuard&) = delete;
+    StagingGuardCallsGuard& operator=(const StagingGuardCallsGuard&) = delete;
 };
 
 // The module the dialogs are loaded from.

@@ -1,0 +1,293 @@
+#include "run/StagingGuard.h"
+
+#include <cstring>
+
+#include "core/FixedNames.h"
+#include "core/SetupState.h"
+#include "core/Text.h"
+#include "run/StagingDirectory.h"
+
+namespace {
+
+// Written only by tests, while no guard is being taken or let go.
+StagingGuardCalls testCalls = {};
+
+DWORD lastErrorOr(DWORD fallback) {
+    DWORD code = GetLastError();
+    return code != 0 ? code : fallback;
+}
+
+BOOL setDescriptor(HANDLE object, PSECURITY_DESCRIPTOR descriptor) {
+    auto set = testCalls.setKernelObjectSecurity != nullptr ? testCalls.setKernelObjectSecurity
+                                                            : SetKernelObjectSecurity;
+    return set(object, DACL_SECURITY_INFORMATION, descriptor);
+}
+
+// The guard's descriptor: SYSTEM and Administrators keep full control (the
+// elevated program reads and runs its files and may write its own, a log); the
+// owner, the user when the launcher is not elevated, may read and run, and the
+// OWNER RIGHTS entry takes its implicit right to change the descriptor. Nothing
+// is inherited from the temporary directory, where the user has full control;
+// what the program creates in the directory inherits its entries.
+struct LockedDescriptor {
+    SECURITY_DESCRIPTOR descriptor;
+    DWORD acl[128];  // the ACL the descriptor points to; DWORD-aligned
+};
+
+bool buildLockedDescriptor(LockedDescriptor& locked, BYTE inheritance) {
+    const WELL_KNOWN_SID_TYPE holders[3] = {WinLocalSystemSid, WinBuiltinAdministratorsSid,
+                                            WinCreatorOwnerRightsSid};
+    const DWORD rights[3] = {FILE_ALL_ACCESS, FILE_ALL_ACCESS, FILE_GENERIC_READ | FILE_GENERIC_EXECUTE};
+    BYTE sids[3][SECURITY_MAX_SID_SIZE];
+    DWORD aclSize = sizeof(ACL);
+    for (unsigned i = 0; i < 3; ++i) {
+        DWORD size = sizeof sids[i];
+        if (!CreateWellKnownSid(holders[i], nullptr, sids[i], &size)) return false;
+        aclSize += sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD) + GetLengthSid(sids[i]);
+    }
+    ACL* acl = reinterpret_cast<ACL*>(locked.acl);
+    if (aclSize > sizeof locked.acl || !InitializeAcl(acl, aclSize, ACL_REVISION)) return false;
+    for (unsigned i = 0; i < 3; ++i)
+        if (!AddAccessAllowedAceEx(acl, ACL_REVISION, inheritance, rights[i], sids[i])) return false;
+    return InitializeSecurityDescriptor(&locked.descriptor, SECURITY_DESCRIPTOR_REVISION) &&
+           SetSecurityDescriptorDacl(&locked.descriptor, TRUE, acl, FALSE) &&
+           SetSecurityDescriptorControl(&locked.descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
+}
+
+// The object's descriptor (its DACL), in memory of its own for LocalFree.
+DWORD readDescriptor(HANDLE object, PSECURITY_DESCRIPTOR& copy) {
+    auto get = testCalls.getKernelObjectSecurity != nullptr ? testCalls.getKernelObjectSecurity
+                                                            : GetKernelObjectSecurity;
+    DWORD needed = 0;
+    get(object, DACL_SECURITY_INFORMATION, nullptr, 0, &needed);
+    if (needed == 0) return lastErrorOr(ERROR_GEN_FAILURE);
+    copy = LocalAlloc(LMEM_FIXED, needed);
+    if (copy == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
+    if (get(object, DACL_SECURITY_INFORMATION, copy, needed, &needed)) return 0;
+    DWORD code = lastErrorOr(ERROR_GEN_FAILURE);
+    copy = LocalFree(copy);
+    return code;
+}
+
+// A file system without descriptors (FAT) takes a new one without a word and
+// keeps nothing: the guard reads back what the object now carries. The wanted
+// ACL is sized to its entries; a stored one may be larger.
+bool keepsLockedEntries(HANDLE object, LockedDescriptor& locked) {
+    PSECURITY_DESCRIPTOR stored = nullptr;
+    if (readDescriptor(object, stored) != 0) return false;
+    BOOL present = FALSE;
+    BOOL defaulted = FALSE;
+    ACL* have = nullptr;
+    const ACL* want = reinterpret_cast<ACL*>(locked.acl);
+    bool same = GetSecurityDescriptorDacl(stored, &present, &have, &defaulted) && present &&
+                have != nullptr && have->AceCount == want->AceCount && have->AclSize >= want->AclSize &&
+                std::memcmp(have + 1, want + 1, want->AclSize - sizeof(ACL)) == 0;
+    LocalFree(stored);
+    return same;
+}
+
+// Gives a held object the guard's descriptor; saved keeps the one it had.
+DWORD lockObject(HANDLE object, LockedDescriptor& locked, PSECURITY_DESCRIPTOR& saved) {
+    DWORD code = readDescriptor(object, saved);
+    if (code != 0) return code;
+    if (!setDescriptor(object, &locked.descriptor)) return lastErrorOr(ERROR_ACCESS_DENIED);
+    return keepsLockedEntries(object, locked) ? 0 : ERROR_NOT_SUPPORTED;
+}
+
+// A plain directory or file, as staged: no link of any kind, one name only.
+DWORD checkPlain(HANDLE object, bool directory) {
+    BY_HANDLE_FILE_INFORMATION info;
+    if (!GetFileInformationByHandle(object, &info)) return lastErrorOr(ERROR_GEN_FAILURE);
+    const bool isDirectory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if (isDirectory != directory || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
+        return ERROR_INVALID_DATA;
+    return directory || info.nNumberOfLinks == 1 ? 0 : ERROR_INVALID_DATA;
+}
+
+// Held without delete sharing, the directory cannot be renamed away and
+// replaced; WRITE_DAC, granted now, puts its descriptor back afterwards. A
+// handle that carries no data access takes no part in sharing: hence the
+// listing right.
+DWORD holdFolder(const char* staging, StagingGuard& guard) {
+    const DWORD access = READ_CONTROL | WRITE_DAC | FILE_LIST_DIRECTORY | FILE_TRAVERSE | SYNCHRONIZE;
+    HANDLE folder = CreateFileA(staging, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (folder == INVALID_HANDLE_VALUE) return lastErrorOr(ERROR_GEN_FAILURE);
+    guard.folder = folder;
+    return checkPlain(folder, true);
+}
+
+// Files of different lengths part where one read comes up shorter.
+bool sameBytes(HANDLE first, HANDLE second) {
+    char firstBytes[4096];
+    char secondBytes[4096];
+    for (;;) {
+        DWORD firstRead = 0;
+        DWORD secondRead = 0;
+        if (!ReadFile(first, firstBytes, sizeof firstBytes, &firstRead, nullptr) ||
+            !ReadFile(second, secondBytes, sizeof secondBytes, &secondRead, nullptr) ||
+            firstRead != secondRead)
+            return false;
+        if (firstRead == 0) return true;
+        if (std::memcmp(firstBytes, secondBytes, firstRead) != 0) return false;
+    }
+}
+
+// A staged file that has no source of its name was added by someone else.
+DWORD compareWithSource(HANDLE staged, const char* name, const char* sourceFolder,
+                        const char* responseSource) {
+    const bool response = lstrcmpiA(name, responseFileName) == 0;
+    char path[textCapacity];
+    if (!composeText(path, sizeof path, response ? responseSource : sourceFolder, response ? "" : name))
+        return ERROR_FILENAME_EXCED_RANGE;
+    HANDLE source = CreateFileA(path, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (source == INVALID_HANDLE_VALUE) {
+        DWORD code = lastErrorOr(ERROR_GEN_FAILURE);
+        return code == ERROR_FILE_NOT_FOUND ? ERROR_INVALID_DATA : code;
+    }
+    DWORD status = sameBytes(staged, source) ? 0 : ERROR_INVALID_DATA;
+    CloseHandle(source);
+    return status;
+}
+
+// Calls visit for each entry of a listing but "." and "..", until one fails:
+// 0, or the status of the visit or of the listing that failed.
+using EntryVisit = DWORD (*)(const WIN32_FIND_DATAA& entry, void* context);
+DWORD visitEntries(const char* folder, const char* pattern, EntryVisit visit, void* context) {
+    char path[textCapacity];
+    if (!composeText(path, sizeof path, folder, pattern)) return ERROR_FILENAME_EXCED_RANGE;
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA(path, &entry);
+    if (search == INVALID_HANDLE_VALUE) return lastErrorOr(ERROR_GEN_FAILURE);
+    DWORD status = 0;
+    do {
+        if (!isDotEntry(entry.cFileName)) status = visit(entry, context);
+    } while (status == 0 && FindNextFileA(search, &entry));
+    if (status == 0 && GetLastError() != ERROR_NO_MORE_FILES) status = lastErrorOr(ERROR_GEN_FAILURE);
+    FindClose(search);
+    return status;
+}
+
+struct FileCheck {
+    const char* staging;
+    const char* sourceFolder;
+    const char* responseSource;
+    LockedDescriptor* locked;
+    StagingGuard* guard;
+};
+
+// Held without write or delete sharing, a staged file can be neither changed
+// nor replaced nor removed, and the open fails with a sharing violation while
+// anyone else holds it open for writing or deleting: a handle opened before
+// the descriptor changed keeps its rights, and this refuses exactly those.
+DWORD holdStagedFile(const WIN32_FIND_DATAA& entry, void* context) {
+    const FileCheck& check = *static_cast<const FileCheck*>(context);
+    StagingGuard& guard = *check.guard;
+    if ((entry.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0)
+        return ERROR_INVALID_DATA;
+    if (guard.fileCount >= stagedFileCapacity) return ERROR_TOO_MANY_OPEN_FILES;
+    char path[textCapacity];
+    if (!composeText(path, sizeof path, check.staging, "\\", entry.cFileName))
+        return ERROR_FILENAME_EXCED_RANGE;
+    HANDLE file = CreateFileA(path, GENERIC_READ | WRITE_DAC, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return lastErrorOr(ERROR_GEN_FAILURE);
+    const unsigned at = guard.fileCount++;
+    guard.files[at] = file;
+    DWORD status = checkPlain(file, false);
+    // Its own descriptor too: entries someone gave it while it was theirs stay
+    // when only the directory's change, and would let them add a stream to it.
+    if (status == 0) status = lockObject(file, *check.locked, guard.fileDescriptors[at]);
+    if (status == 0)
+        status = compareWithSource(file, entry.cFileName, check.sourceFolder, check.responseSource);
+    return status;
+}
+
+// What was staged: every entry of the source folder but one named as the
+// response file, which the medium's replaced; and the response file.
+DWORD countSource(const WIN32_FIND_DATAA& entry, void* context) {
+    if (lstrcmpiA(entry.cFileName, responseFileName) != 0) ++*static_cast<unsigned*>(context);
+    return 0;
+}
+
+DWORD takeStaging(const char* staging, const char* sourceFolder, const char* responseSource,
+                  StagingGuard& guard) {
+    LockedDescriptor folderLock;
+    LockedDescriptor fileLock;
+    if (!buildLockedDescriptor(folderLock, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE) ||
+        !buildLockedDescriptor(fileLock, 0))
+        return lastErrorOr(ERROR_GEN_FAILURE);
+    DWORD status = holdFolder(staging, guard);
+    if (status == 0) status = lockObject(guard.folder, folderLock, guard.folderDescriptor);
+    // Listed only once the directory is locked: nothing can be added after.
+    FileCheck check = {staging, sourceFolder, responseSource, &fileLock, &guard};
+    if (status == 0) status = visitEntries(staging, "\\*.*", holdStagedFile, &check);
+    // Every file held is one that was staged; as many as were staged means
+    // none is missing.
+    unsigned fromSource = 0;
+    if (status == 0) status = visitEntries(sourceFolder, "*.*", countSource, &fromSource);
+    if (status == 0 && fromSource + 1 != guard.fileCount) status = ERROR_INVALID_DATA;
+    return status;
+}
+
+void letGo(HANDLE object, PSECURITY_DESCRIPTOR saved) {
+    if (saved != nullptr) {
+        setDescriptor(object, saved);
+        LocalFree(saved);
+    }
+    if (object != nullptr) CloseHandle(object);
+}
+
+}  // namespace
+
+DWORD createGuardedStaging(const char* staging) {
+    if (!RemoveDirectoryA(staging)) {
+        DWORD code = lastErrorOr(ERROR_GEN_FAILURE);
+        if (code != ERROR_FILE_NOT_FOUND && code != ERROR_PATH_NOT_FOUND) return code;
+    }
+    LockedDescriptor locked;
+    if (!buildLockedDescriptor(locked, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE))
+        return lastErrorOr(ERROR_GEN_FAILURE);
+    SECURITY_ATTRIBUTES attributes = {sizeof attributes, &locked.descriptor, FALSE};
+    if (!CreateDirectoryA(staging, &attributes)) return lastErrorOr(ERROR_GEN_FAILURE);
+    // Set once more through a handle and read back: a file system that keeps
+    // no descriptor (FAT) created the directory without a word.
+    StagingGuard created = {};
+    DWORD status = holdFolder(staging, created);
+    if (status == 0) status = lockObject(created.folder, locked, created.folderDescriptor);
+    LocalFree(created.folderDescriptor);
+    if (created.folder != nullptr) CloseHandle(created.folder);
+    return status;
+}
+
+DWORD guardStaging(const char* staging, const char* sourceFolder, const char* responseSource,
+                   StagingGuard& guard) {
+    std::memset(&guard, 0, sizeof guard);
+    const DWORD status = takeStaging(staging, sourceFolder, responseSource, guard);
+    if (status != 0) releaseStagingGuard(guard);
+    return status;
+}
+
+void releaseStagingGuard(StagingGuard& guard) {
+    for (unsigned i = 0; i < guard.fileCount && i < stagedFileCapacity; ++i)
+        letGo(guard.files[i], guard.fileDescriptors[i]);
+    letGo(guard.folder, guard.folderDescriptor);
+    std::memset(&guard, 0, sizeof guard);
+}
+
+bool launcherIsElevated() {
+    auto query =
+        testCalls.getTokenInformation != nullptr ? testCalls.getTokenInformation : GetTokenInformation;
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return true;
+    TOKEN_ELEVATION elevation = {};
+    DWORD size = 0;
+    const bool read = query(token, TokenElevation, &elevation, sizeof elevation, &size) != FALSE;
+    CloseHandle(token);
+    return !read || elevation.TokenIsElevated != 0;
+}
+
+void setStagingGuardCalls(const StagingGuardCalls* calls) {
+    testCalls = calls != nullptr ? *calls : StagingGuardCalls{};
+}

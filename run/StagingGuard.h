@@ -1,0 +1,78 @@
+// The staging directory of an upgrade whose program runs elevated.
+//
+// The directory lies in the user's temporary directory, which every program of
+// the user can write to. Once the program it holds will run with administrator
+// rights, nothing in it may be added, changed, replaced or removed by such a
+// program, and the directory must not be renamed away and replaced: the
+// elevated program loads what it finds beside itself. The guard gives the
+// directory and each staged file a descriptor under which only SYSTEM and
+// Administrators may change anything and the owner may only read and run
+// (through an OWNER RIGHTS entry, so that an owner who is the user cannot grant
+// itself more again), holds the directory open without delete sharing and each
+// file without write or delete sharing, and checks that the directory holds
+// exactly the staged files, each byte for byte its source. What the guard
+// guarantees and what it does not: docs/SECURITY.md, "The staging directory of
+// an elevated upgrade".
+#pragma once
+#include <windows.h>
+
+#include "core/Pacing.h"
+
+// What a guard holds: the directory and every staged file, and the descriptors
+// they had before it. All null (zero-initialised) when it holds nothing.
+struct StagingGuard {
+    HANDLE folder;
+    PSECURITY_DESCRIPTOR folderDescriptor;  // the directory's own before the guard
+    HANDLE files[stagedFileCapacity];
+    PSECURITY_DESCRIPTOR fileDescriptors[stagedFileCapacity];  // each file's own before the guard
+    unsigned fileCount;
+};
+
+// For a launcher that runs elevated, before anything is staged: creates the
+// staging directory with the guard's descriptor from its first moment, so that
+// no program of the user ever holds a right on it or on a file copied into it
+// (a handle opened while the user still had one would keep it). An empty
+// directory left there is removed first: whoever made it may still hold it
+// open. 0, or the Windows error code (not shown): ERROR_ALREADY_EXISTS when a
+// directory of that name came back in between, ERROR_NOT_SUPPORTED when the
+// file system did not keep the descriptor.
+DWORD createGuardedStaging(const char* staging);
+
+// Guards the staging directory after every file has been staged into it.
+// sourceFolder: the installed copy's maintenance folder, ending in a backslash;
+// responseSource: the medium's response file, the source of the staged file of
+// that name. 0 when the directory is guarded; else the Windows error code of
+// what could not be had (not shown), and whatever was taken is let go again
+// and every descriptor put back:
+//   ERROR_SHARING_VIOLATION  another handle may write to or delete a staged file
+//                            or the directory
+//   ERROR_INVALID_DATA       the directory does not hold exactly the staged
+//                            files, each byte for byte its source (an added,
+//                            missing or changed file, a subdirectory, a link,
+//                            a file with a second name)
+//   ERROR_NOT_SUPPORTED      the file system did not keep the descriptor (FAT)
+//   ERROR_TOO_MANY_OPEN_FILES more than stagedFileCapacity files
+DWORD guardStaging(const char* staging, const char* sourceFolder, const char* responseSource,
+                   StagingGuard& guard);
+
+// Once the program and its work have ended: puts back the descriptors the
+// directory and the files had before the guard, under which the launcher,
+// elevated or not, removes everything, and lets go of the handles. Safe on a
+// guard that holds nothing, and twice.
+void releaseStagingGuard(StagingGuard& guard);
+
+// Whether the launcher runs elevated (TokenElevation). Counts as elevated when
+// that cannot be read: guarding a run that did not need it costs nothing,
+// leaving an elevated one unguarded is the flaw the guard is there for.
+bool launcherIsElevated();
+
+// Test seam: the calls whose answers Wine cannot give as Windows does (Wine
+// reads back a descriptor made from the Unix file mode, not the one set; its
+// token is always elevated). A null pointer (or a null member) means the real
+// call.
+struct StagingGuardCalls {
+    BOOL(WINAPI* setKernelObjectSecurity)(HANDLE, SECURITY_INFORMATION, PSECURITY_DESCRIPTOR);
+    BOOL(WINAPI* getKernelObjectSecurity)(HANDLE, SECURITY_INFORMATION, PSECURITY_DESCRIPTOR, DWORD, LPDWORD);
+    BOOL(WINAPI* getTokenInformation)(HANDLE, TOKEN_INFORMATION_CLASS, LPVOID, DWORD, PDWORD);
+};
+void setStagingGuardCalls(const StagingGuardCalls* calls);
