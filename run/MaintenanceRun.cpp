@@ -15,6 +15,7 @@
 #include "run/ProgramStart.h"
 #include "run/RunWatch.h"
 #include "run/StagingDirectory.h"
+#include "run/StagingGuard.h"
 #include "ui/ProgressDialog.h"
 
 namespace {
@@ -67,6 +68,15 @@ StepResult makeStagingDirectory(UpgradeFolders& folders) {
     // copied or run, so that nothing planted there ahead of time is loaded.
     const DWORD cleared = clearStagingDirectory(staging);
     if (cleared != 0) return {false, reportCode(cleared)};
+    // A launcher that runs elevated runs the staged program elevated: the
+    // directory is born guarded, so that no program of the user ever holds a
+    // right on it or on a file copied into it.
+    if (launcherIsElevated()) {
+        const DWORD code = createGuardedStaging(staging);
+        if (code == 0) return proceed;
+        reportFailure(textUnsafeUpgrade);
+        return {false, static_cast<int32_t>(code)};
+    }
     // Emptied above when it was there; nothing is copied into one that is not.
     if (!CreateDirectoryA(staging, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
         return {false, reportLastError()};
@@ -148,6 +158,43 @@ StepResult prepareUpgrade(SetupState& state, char* arguments, UpgradeFolders& fo
     return proceed;
 }
 
+// Guards the staging directory of a staged program that will run elevated
+// (run/StagingGuard.h): 0, or the code of a guard that could not be had, shown;
+// the program is then not started.
+int32_t guardElevatedRun(const SetupState& state, const UpgradeFolders& folders, StagingGuard& guard) {
+    if (guard.folder != nullptr) return 0;
+    char response[textCapacity];
+    if (!composeText(response, sizeof response, state.setupDirectory, responseFileName))
+        return reportCutPath();
+    const DWORD code = guardStaging(folders.staging, folders.source, response, guard);
+    if (code == 0) return 0;
+    reportFailure(textUnsafeUpgrade);
+    return static_cast<int32_t>(code);
+}
+
+// Starts the maintenance program: 0, or the status of a start that did not
+// happen, shown. A staged program runs elevated when the launcher does, or
+// when Windows answers that it needs administrator rights (it then asks the
+// user): its directory is guarded before it starts.
+int32_t startMaintenanceProgram(SetupState& state, char* arguments, const UpgradeFolders* upgrade,
+                                StagingGuard& guard, StartedProgram& started) {
+    int32_t status =
+        upgrade != nullptr && launcherIsElevated() ? guardElevatedRun(state, *upgrade, guard) : 0;
+    if (status != 0) return status;
+    // The argument text alone is the command line, empty or not.
+    DWORD code = startProgram(state.uninstallCommand, arguments, upgrade != nullptr, started);
+    if (code == errorElevationRequired) {
+        status = upgrade != nullptr ? guardElevatedRun(state, *upgrade, guard) : 0;
+        if (status != 0) return status;
+        code = startElevated(state.uninstallCommand, arguments, started);
+    }
+    if (code == ERROR_CANCELLED) {
+        reportFailure(textConsentRefused);
+        return static_cast<int32_t>(code);
+    }
+    return code != 0 ? reportCode(code) : 0;
+}
+
 // Starts the program and waits for it under the progress dialog. An upgrade
 // waits for the whole run, the processes that carry on its work included (those
 // started from the temporary directory, where the staged program and an
@@ -156,17 +203,15 @@ StepResult prepareUpgrade(SetupState& state, char* arguments, UpgradeFolders& fo
 // removing the old version. An uninstall waits for its program alone. Neither
 // waits for a program started from elsewhere (a browser showing a survey).
 int32_t runAndWatch(SetupState& state, char* arguments, const UpgradeFolders* upgrade) {
+    StagingGuard guard;
+    std::memset(&guard, 0, sizeof guard);
     StartedProgram started;
-    // The argument text alone is the command line, empty or not.
-    DWORD code = startProgram(state.uninstallCommand, arguments, upgrade != nullptr, started);
-    // A program that needs administrator rights: Windows asks the user first.
-    if (code == errorElevationRequired) code = startElevated(state.uninstallCommand, arguments, started);
-    if (code == ERROR_CANCELLED) {
-        reportFailure(textConsentRefused);
-        return static_cast<int32_t>(code);
+    int32_t result = startMaintenanceProgram(state, arguments, upgrade, guard, started);
+    if (result != 0) {
+        // Nothing runs from the directory: it is left as after any failed start.
+        releaseStagingGuard(guard);
+        return result;
     }
-    if (code != 0) return reportCode(code);
-    int32_t result;
     if (upgrade == nullptr) {
         result = monitorProcess(started.process, nullptr, state.productName);
     } else {
@@ -178,6 +223,9 @@ int32_t runAndWatch(SetupState& state, char* arguments, const UpgradeFolders* up
         endRunWatch(watch);
     }
     releaseProgram(started);
+    // Once the user stopped waiting, the elevated program may run on: its
+    // directory keeps the guard's descriptors (the handles go with the launcher).
+    if (result == 0) releaseStagingGuard(guard);
     return result;
 }
 
