@@ -10,13 +10,21 @@
 // directory left from an earlier run is emptied before staging, so that nothing
 // put in it before this run (by an earlier run, or planted ahead of time) is
 // loaded or run by the staged program; whatever cannot be removed ends the
-// stage, shown with its code, before anything is copied or started. The
-// directory stays writable by every program of the user: what is written into
-// it after the clean-up is not kept out.
+// stage, shown with its code, before anything is copied or started. Where the
+// staged program will run elevated (the launcher is, or Windows answers that
+// the program needs administrator rights and asks the user), the directory is
+// guarded against the user's other programs from then until the run is over
+// (run/StagingGuard.h); where that cannot be had, a box says so and nothing is
+// started.
+//
+// Elevation: a program that needs administrator rights is started through the
+// shell, which asks the user for consent (run/ProgramStart.h); consent not given
+// is shown in a box of its own, nothing is started, and staged files stay as
+// after any failed start.
 //
 // Waiting: an upgrade waits until the staged program and the processes that
-// carry on its work have ended: those it started (found in a job, or by parent
-// process id) from the temporary directory or the installed copy's maintenance
+// carry on its work have ended: those it started (found in its job and by
+// parent process id) from the temporary directory or the installed copy's maintenance
 // folder. So the clean-up and the new installer never run while an uninstaller's
 // copy of itself is still at work, and a browser or viewer that the uninstaller
 // opened does not hold them. Once the staged program has ended, that work holds
@@ -32,7 +40,8 @@
 // (shown). -1 when the installed version is refused or the user stopped waiting.
 // Any other value: a Windows error code already shown, among them
 // ERROR_BAD_PATHNAME for a command that is not a quoted full path and
-// ERROR_FILENAME_EXCED_RANGE for a path or command line that would be cut.
+// ERROR_FILENAME_EXCED_RANGE for a path or command line that would be cut,
+// ERROR_CANCELLED when consent was not given.
 #pragma once
 #include <cstdint>
 
