@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/SetupApp.h"
+#include "core/AnsiPath.h"
 #include "core/Module.h"
 #include "run/ProgramStart.h"
 #include "run/RunWatch.h"
@@ -34,6 +35,15 @@ public:
     ~RunWatchCallsGuard() { setRunWatchCalls(nullptr); }
     RunWatchCallsGuard(const RunWatchCallsGuard&) = delete;
     RunWatchCallsGuard& operator=(const RunWatchCallsGuard&) = delete;
+};
+
+// The short-form query behind the ANSI forms of paths.
+class ShortPathCallGuard {
+public:
+    explicit ShortPathCallGuard(ShortPathCall call) { setShortPathCall(call); }
+    ~ShortPathCallGuard() { setShortPathCall(nullptr); }
+    ShortPathCallGuard(const ShortPathCallGuard&) = delete;
+    ShortPathCallGuard& operator=(const ShortPathCallGuard&) = delete;
 };
 
 // The module the dialogs are loaded from.
