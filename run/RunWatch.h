@@ -28,6 +28,7 @@
 #include "core/Pacing.h"
 #include "core/SetupState.h"
 #include "run/ProgramStart.h"
+#include "run/WorkFolders.h"
 
 // A process of the run found by following parent ids.
 struct FollowedProcess {
@@ -40,8 +41,7 @@ struct FollowedProcess {
 struct RunWatch {
     HANDLE program;  // borrowed
     HANDLE job;      // borrowed; null: the program's descendants are followed
-    char workFolders[2][textCapacity];
-    unsigned workFolderCount;
+    WorkFolders workFolders;
     bool programEnded;
     ULONGLONG programEndSeenAt;  // on the watch's clock
     FollowedProcess followed[followedProcessCapacity];
