@@ -21,15 +21,20 @@ bool writesExactly(const wchar_t* path, char* destination, size_t capacity, DWOR
     // A system whose ANSI code page is UTF-8 writes every valid text; the
     // replacement flags and the used-default flag are refused for UTF-8.
     const bool utf8 = GetACP() == CP_UTF8;
+    const DWORD flags = utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS;
     BOOL usedDefault = FALSE;
+    BOOL* replaced = utf8 ? nullptr : &usedDefault;
     SetLastError(0);
-    const int written = WideCharToMultiByte(CP_ACP, utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS, path,
-                                            -1, destination, room, nullptr, utf8 ? nullptr : &usedDefault);
-    if (written > 0 && !usedDefault) return true;
-    if (written == 0 && GetLastError() == ERROR_INSUFFICIENT_BUFFER)
-        failed = ERROR_FILENAME_EXCED_RANGE;
-    else if (written == 0 && GetLastError() != ERROR_NO_UNICODE_TRANSLATION)
+    const int written = WideCharToMultiByte(CP_ACP, flags, path, -1, destination, room, nullptr, replaced);
+    if (written > 0) return !usedDefault;
+    if (GetLastError() == ERROR_INSUFFICIENT_BUFFER) {
+        // Too long in this form; a form the code page cannot write may still
+        // have a short one that fits.
+        WideCharToMultiByte(CP_ACP, flags, path, -1, nullptr, 0, nullptr, replaced);
+        if (!usedDefault) failed = ERROR_FILENAME_EXCED_RANGE;
+    } else if (GetLastError() != ERROR_NO_UNICODE_TRANSLATION) {
         failed = lastErrorOr(ERROR_GEN_FAILURE);
+    }
     return false;
 }
 
