@@ -5,6 +5,7 @@
 #include "checks/DetectionRules.h"
 #include "checks/LegacyDriverCheck.h"
 #include "checks/OsCheck.h"
+#include "core/AnsiPath.h"
 #include "core/FixedNames.h"
 #include "core/Module.h"
 #include "core/SetupState.h"
@@ -59,22 +60,15 @@ LONG readUninstallCommand(HKEY key, char* command) {
 
 // The full path of the running launcher, cut after its last backslash.
 int32_t findOwnDirectory(SetupState& state) {
-    SetLastError(0);
-    DWORD length = GetModuleFileNameA(appInstance(), state.setupDirectory, textCapacity);
-    // Without a code of its own the failure would read "The operation completed
-    // successfully." and the run would go on without a directory.
-    if (length == 0) {
-        const DWORD code = GetLastError();
-        state.setupDirectory[0] = '\0';
-        return reportSystemError(code != 0 ? code : ERROR_MOD_NOT_FOUND);
+    // Without a code of its own a failure would read "The operation completed
+    // successfully." and the run would go on without a directory. A cut path
+    // names some other folder, whose setup.ini and extsetup.exe are not ours.
+    const DWORD code = ansiModulePath(appInstance(), state.setupDirectory, textCapacity);
+    if (code == noAnsiForm) {
+        reportFailure(textMediumFolderUnusable);
+        return static_cast<int32_t>(code);
     }
-    // A result as large as the buffer means the path was cut; a cut path names
-    // some other folder, whose setup.ini and extsetup.exe are not ours.
-    if (length >= textCapacity) {
-        state.setupDirectory[0] = '\0';
-        return reportSystemError(ERROR_FILENAME_EXCED_RANGE);
-    }
-    state.setupDirectory[textCapacity - 1] = '\0';
+    if (code != 0) return reportSystemError(code);
     // Multibyte-aware: the trail byte of a double-byte character may be 0x5C.
     char* lastBackslash = findLastChar(state.setupDirectory, '\\', systemLeadByte);
     if (lastBackslash != nullptr) lastBackslash[1] = '\0';

@@ -10,6 +10,14 @@ inline constexpr const char captionSetup[] = "Setup";
 // ---- Start-up.
 inline constexpr const char textAllocationFailed[] = "Error allocating memory.";
 
+// ---- A medium in a folder whose name the system's code page cannot write, and
+// which has no short name to reach it by instead.
+inline constexpr const char textMediumFolderUnusable[] =
+    "The name of the folder that holds this setup program contains characters that cannot be used "
+    "with this computer's language for non-Unicode programs, and Windows keeps no short name for "
+    "it. Setup cannot continue. Please copy the installation files to a folder whose name uses "
+    "only letters of that language (for example C:\\Korvane) and start Setup from there.";
+
 // ---- setup.ini that does not name this product.
 inline constexpr const char textProductCodeMissing[] =
     "The setup information file setup.ini is missing beside this setup program, or it does not "
@@ -54,6 +62,14 @@ inline constexpr const char textNoMaintenanceFiles[] =
 inline constexpr const char textNoStagedFiles[] =
     "Could not find any installation files in temporary directory.";
 inline constexpr const char textIllegalVersion[] = "Illegal installed version.";
+// The user's temporary folder, where an upgrade stages, under a name the code
+// page cannot write and without a short name.
+inline constexpr const char textTemporaryFolderUnusable[] =
+    "The name of your temporary folder contains characters that cannot be used with this "
+    "computer's language for non-Unicode programs, and Windows keeps no short name for it, so "
+    "Setup cannot upgrade the installed version. Please set the TEMP and TMP environment variables "
+    "to a folder whose name uses only letters of that language (for example C:\\Temp), then "
+    "restart installation.";
 // An uninstall command whose program is not a full path in double quotes: an
 // unquoted path could be cut at any blank, a bare name would be searched for.
 inline constexpr const char textUnusableUninstallCommand[] =

@@ -4,6 +4,7 @@
 
 #include <cstring>
 
+#include "core/AnsiPath.h"
 #include "core/FixedNames.h"
 #include "core/Pacing.h"
 #include "core/SetupState.h"
@@ -57,9 +58,12 @@ struct UpgradeFolders {
 };
 
 StepResult makeStagingDirectory(UpgradeFolders& folders) {
-    DWORD length = GetTempPathA(sizeof folders.temporary, folders.temporary);
-    if (length == 0) return {false, reportLastError()};
-    if (length >= sizeof folders.temporary) return {false, reportCutPath()};
+    const DWORD temporary = ansiTempPath(folders.temporary, sizeof folders.temporary);
+    if (temporary == noAnsiForm) {
+        reportFailure(textTemporaryFolderUnusable);
+        return {false, static_cast<int32_t>(temporary)};
+    }
+    if (temporary != 0) return {false, reportCode(temporary)};
     char* staging = folders.staging;
     if (!composeText(staging, textCapacity, folders.temporary, stagingDirectoryName))
         return {false, reportCutPath()};

@@ -4,10 +4,6 @@
 
 #include <cstring>
 
-#include "core/SystemText.h"
-#include "core/Text.h"
-#include "run/WatchRules.h"
-
 namespace {
 
 // Written only by tests, while no run is watched.
@@ -28,24 +24,12 @@ ULONGLONG creationTime(HANDLE process) {
     return asNumber(created);
 }
 
-// The long form of a path (a temporary directory is often given in 8.3 form);
-// the path as it stands when that cannot be had whole.
-void longForm(char* destination, const char* path) {
-    const DWORD length = GetLongPathNameA(path, destination, textCapacity);
-    if (length == 0 || length >= textCapacity) copyBounded(destination, path, textCapacity);
-}
-
 bool liesInWorkFolder(const RunWatch& watch, HANDLE process) {
-    char image[textCapacity];
-    DWORD size = sizeof image;
     // Unknown is counted as work: waiting too long is bounded, starting the new
     // installer beside a running uninstaller loses the product.
-    if (!QueryFullProcessImageNameA(process, 0, image, &size)) return true;
-    char path[textCapacity];
-    longForm(path, image);
-    for (unsigned i = 0; i < watch.workFolderCount; ++i)
-        if (isInFolderTree(path, watch.workFolders[i], systemLeadByte)) return true;
-    return false;
+    auto query = testCalls.queryFullProcessImageName != nullptr ? testCalls.queryFullProcessImageName
+                                                                : QueryFullProcessImageNameW;
+    return liesInWorkFolders(watch.workFolders, process, query);
 }
 
 // ---- The program's job.
@@ -197,8 +181,7 @@ void beginRunWatch(RunWatch& watch, const StartedProgram& started, const char* c
     std::memset(&watch, 0, sizeof watch);
     watch.program = started.process;
     watch.job = started.job;
-    for (unsigned i = 0; i < folderCount && i < sizeof watch.workFolders / sizeof watch.workFolders[0]; ++i)
-        longForm(watch.workFolders[watch.workFolderCount++], folders[i]);
+    takeWorkFolders(watch.workFolders, folders, folderCount);
     watch.followed[0] = {started.process, GetProcessId(started.process), creationTime(started.process), true,
                          true};
     watch.followedCount = 1;

@@ -35,6 +35,7 @@
 #include "core/Pacing.h"
 #include "core/SetupState.h"
 #include "run/ProgramStart.h"
+#include "run/WorkFolders.h"
 
 // A process of the run found by following parent ids.
 struct FollowedProcess {
@@ -56,8 +57,7 @@ struct UnheldProcess {
 struct RunWatch {
     HANDLE program;  // borrowed
     HANDLE job;      // borrowed; null: the program's descendants are followed
-    char workFolders[2][textCapacity];
-    unsigned workFolderCount;
+    WorkFolders workFolders;
     bool programEnded;
     ULONGLONG programEndSeenAt;  // on the watch's clock
     FollowedProcess followed[followedProcessCapacity];
@@ -87,5 +87,6 @@ struct RunWatchCalls {
     ULONGLONG(WINAPI* tickCount)();
     BOOL(WINAPI* process32First)(HANDLE, PROCESSENTRY32*);
     BOOL(WINAPI* process32Next)(HANDLE, PROCESSENTRY32*);
+    ImageNameQuery queryFullProcessImageName;
 };
 void setRunWatchCalls(const RunWatchCalls* calls);

@@ -2,26 +2,20 @@
 
 namespace {
 
-unsigned char lowerAscii(unsigned char byte) {
-    return byte >= 'A' && byte <= 'Z' ? static_cast<unsigned char>(byte - 'A' + 'a') : byte;
+size_t lengthOf(const char16_t* text) {
+    size_t length = 0;
+    while (text[length] != u'\0') ++length;
+    return length;
 }
 
 }  // namespace
 
-bool isInFolderTree(const char* path, const char* folder, LeadByteTest isLeadByte) {
-    size_t i = 0;
-    bool atTrailByte = false;  // folder[i] is the second byte of a double-byte character
-    bool endsInBackslash = false;
-    for (; folder[i] != '\0'; ++i) {
-        const auto want = static_cast<unsigned char>(folder[i]);
-        const auto seen = static_cast<unsigned char>(path[i]);
-        if (seen == '\0') return false;
-        if (atTrailByte ? seen != want : lowerAscii(seen) != lowerAscii(want)) return false;
-        endsInBackslash = !atTrailByte && want == '\\';
-        atTrailByte = !atTrailByte && isLeadByte(want);
-    }
-    if (i == 0) return false;
+bool isInFolderTree(const char16_t* path, const char16_t* folder, SameNamesTest sameNames) {
+    const size_t folderLength = lengthOf(folder);
+    // Shorter than the folder's name, or the folder itself.
+    if (folderLength == 0 || lengthOf(path) <= folderLength) return false;
+    if (!sameNames(path, folder, folderLength)) return false;
     // Whatever follows the folder's own name must be a name inside it.
-    if (endsInBackslash) return path[i] != '\0';
-    return path[i] == '\\' && path[i + 1] != '\0';
+    if (folder[folderLength - 1] == u'\\') return true;
+    return path[folderLength] == u'\\' && path[folderLength + 1] != u'\0';
 }

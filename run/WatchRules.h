@@ -1,13 +1,16 @@
 // Rules of the wait for a maintenance run: which processes carry on its work.
-// Platform-free: the code page's lead-byte test is passed in, so that a trail
-// byte is never taken for a backslash or folded like a letter.
+// Platform-free: paths are UTF-16 text, and the comparison of names without
+// regard to case is passed in (on Windows the file system's own, which folds
+// the letters of every script, not only ASCII).
 #pragma once
+#include <cstddef>
 
-#include "core/Text.h"
+// True when the first length units of a and b spell the same names, letters
+// compared without regard to case.
+using SameNamesTest = bool (*)(const char16_t* a, const char16_t* b, size_t length);
 
 // True when path names something inside folder or in one of its subfolders.
-// Letters compare without regard to case, as Windows compares file names (ASCII
-// letters; the two bytes of a double-byte character compare exactly). folder may
-// end in a backslash or not; "C:\Temp" does not hold "C:\Temp2\a.exe", and no
-// folder holds itself. An empty folder holds nothing.
-bool isInFolderTree(const char* path, const char* folder, LeadByteTest isLeadByte);
+// Both are taken in the same form (the final one, as the file system resolves
+// them). folder may end in a backslash or not; "C:\Temp" does not hold
+// "C:\Temp2\a.exe", and no folder holds itself. An empty folder holds nothing.
+bool isInFolderTree(const char16_t* path, const char16_t* folder, SameNamesTest sameNames);

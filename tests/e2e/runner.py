@@ -93,7 +93,11 @@ CONTENT: text | {"hex": ".."} | {"text": "..", "encoding": "cp932"}
          | {"text": "..", "repeat": "..", "times": n}   the text, then the repeat n times
 Placeholders in texts: {medium} {work} {cwd} {temp} {staging} {maint} {guid}
 {programfiles} (the 32-bit Program Files folder), and {syserr:N}, the system's
-message text for error code N.
+message text for error code N. In "expect" only: {medium_short} and {temp_short},
+the short (8.3) forms of {medium} and {temp} as the system gives them after the
+run, and {staging_short}, {temp_short} followed by the staging directory's name
+(the forms by which the launcher reaches folders whose names the code page
+cannot write).
 """
 import argparse
 import glob
@@ -387,6 +391,7 @@ class Run:
             lines.append(["follow", sc["follow"]])
         for e in self.expected.get("registry", []):
             lines.append(["regquery", e["view"], self.expand(e["key"])])
+        lines += [["shortpath", self.places["medium"]], ["shortpath", self.places["temp"]]]
         for i, a in enumerate(answers):
             marker = os.path.join(self.work, "hold%d" % i)
             lines.append(answer_line(a, win(marker)))
@@ -468,6 +473,9 @@ class Run:
         except (OSError, ValueError):
             return None
         self.syserr.update({int(k): v for k, v in t["system_texts"].items()})
+        medium_short, temp_short = t["short_paths"]
+        self.places.update(medium_short=medium_short, temp_short=temp_short,
+                           staging_short=temp_short + "\\" + STAGING)
         self.expected = self.expand_tree(self.expected)
         self.expected_windows = self.expand_tree(self.expected_windows)
         return t

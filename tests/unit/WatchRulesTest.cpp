@@ -6,43 +6,58 @@
 
 namespace {
 
-// Code page 932: lead bytes 0x81-0x9F and 0xE0-0xFC; a trail byte may look like
-// a backslash (0x5C) or a letter.
-bool cp932LeadByte(unsigned char byte) {
-    return (byte >= 0x81 && byte <= 0x9F) || (byte >= 0xE0 && byte <= 0xFC);
+// Case folding as a file system does it, for the scripts of the table: ASCII,
+// Latin-1 and basic Cyrillic.
+char16_t upper(char16_t c) {
+    if ((c >= u'a' && c <= u'z') || (c >= 0xE0 && c <= 0xFE && c != 0xF7) || (c >= 0x430 && c <= 0x44F))
+        return static_cast<char16_t>(c - 0x20);
+    if (c >= 0x450 && c <= 0x45F) return static_cast<char16_t>(c - 0x50);
+    return c;
+}
+
+bool sameIgnoringCase(const char16_t* a, const char16_t* b, size_t length) {
+    for (size_t i = 0; i < length; ++i)
+        if (upper(a[i]) != upper(b[i])) return false;
+    return true;
 }
 
 struct FolderCase {
     const char* name;
-    const char* path;
-    const char* folder;
+    const char16_t* path;
+    const char16_t* folder;
     bool inside;
 };
 
+// Final paths, as the file system gives them: with the \\?\ prefix, a junction
+// or a subst drive already resolved.
 const FolderCase folderCases[] = {
-    {"a file in the folder", "C:\\Temp\\~nsu1.tmp", "C:\\Temp\\", true},
-    {"in a subfolder", "C:\\Temp\\~nsu1.tmp\\Un_A.exe", "C:\\Temp\\", true},
-    {"the folder without its backslash", "C:\\Temp\\Un_A.exe", "C:\\Temp", true},
-    {"letters in another case", "c:\\USERS\\ann\\temp\\a.exe", "C:\\Users\\Ann\\Temp\\", true},
-    {"a sibling whose name begins alike", "C:\\Temp2\\a.exe", "C:\\Temp", false},
-    {"the folder itself", "C:\\Temp\\", "C:\\Temp\\", false},
-    {"the folder itself, no backslash", "C:\\Temp", "C:\\Temp", false},
-    {"the folder's parent", "C:\\a.exe", "C:\\Temp\\", false},
-    {"another drive", "D:\\Temp\\a.exe", "C:\\Temp\\", false},
-    {"an empty folder holds nothing", "C:\\a.exe", "", false},
-    {"an empty path", "", "C:\\Temp\\", false},
-    // 表 is 0x95 0x5C: its trail byte is no backslash, so "C:\表" ends without one.
-    {"a folder ending in a trail byte 0x5C", "C:\\\x95\x5Cz.exe", "C:\\\x95\x5C", false},
-    {"the same folder, then a backslash", "C:\\\x95\x5C\\a.exe", "C:\\\x95\x5C", true},
-    // ア is 0x83 0x41 and ヂ 0x83 0x61: a trail byte is no letter to fold.
-    {"a trail byte that looks like a letter", "C:\\\x83\x61\\a.exe", "C:\\\x83\x41\\", false},
-    {"the same double-byte character", "C:\\\x83\x41\\a.exe", "C:\\\x83\x41\\", true},
+    {"a file in the folder", u"\\\\?\\C:\\Temp\\~nsu1.tmp", u"\\\\?\\C:\\Temp\\", true},
+    {"in a subfolder", u"\\\\?\\C:\\Temp\\~nsu1.tmp\\Un_A.exe", u"\\\\?\\C:\\Temp", true},
+    {"the folder without its backslash", u"\\\\?\\C:\\Temp\\Un_A.exe", u"\\\\?\\C:\\Temp", true},
+    {"ASCII letters in another case", u"\\\\?\\c:\\USERS\\ann\\temp\\a.exe", u"\\\\?\\C:\\Users\\Ann\\Temp",
+     true},
+    {"Latin letters beyond ASCII in another case", u"\\\\?\\C:\\Users\\\u00C9lise\\Temp\\a.exe",
+     u"\\\\?\\C:\\Users\\\u00E9lise\\Temp", true},
+    // Алёна against АЛЁНА: ё and Ё lie 0x50 apart, not 0x20.
+    {"a name outside the code page", u"\\\\?\\C:\\Users\\\u0410\u043B\u0451\u043D\u0430\\Temp\\a.exe",
+     u"\\\\?\\C:\\Users\\\u0410\u041B\u0401\u041D\u0410\\Temp", true},
+    {"another name outside the code page", u"\\\\?\\C:\\Users\\\u0410\u043D\u043A\u0430\\Temp\\a.exe",
+     u"\\\\?\\C:\\Users\\\u0410\u043D\u043D\u0430\\Temp", false},
+    {"a sibling whose name begins alike", u"\\\\?\\C:\\Temp2\\a.exe", u"\\\\?\\C:\\Temp", false},
+    {"the folder itself", u"\\\\?\\C:\\Temp\\", u"\\\\?\\C:\\Temp\\", false},
+    {"the folder itself, no backslash", u"\\\\?\\C:\\Temp", u"\\\\?\\C:\\Temp", false},
+    {"the folder and its backslash", u"\\\\?\\C:\\Temp\\", u"\\\\?\\C:\\Temp", false},
+    {"the folder's parent", u"\\\\?\\C:\\a.exe", u"\\\\?\\C:\\Temp\\", false},
+    {"another drive", u"\\\\?\\D:\\Temp\\a.exe", u"\\\\?\\C:\\Temp", false},
+    {"a share", u"\\\\?\\UNC\\server\\share\\Temp\\a.exe", u"\\\\?\\UNC\\server\\share\\temp", true},
+    {"an empty folder holds nothing", u"\\\\?\\C:\\a.exe", u"", false},
+    {"an empty path", u"", u"\\\\?\\C:\\Temp", false},
 };
 
 TEST(WatchRules, AProgramFileLiesInAFolderTreeOnlyBelowItsWholeName) {
     for (const FolderCase& c : folderCases) {
         SCOPED_TRACE(c.name);
-        EXPECT_EQ(isInFolderTree(c.path, c.folder, cp932LeadByte), c.inside);
+        EXPECT_EQ(isInFolderTree(c.path, c.folder, sameIgnoringCase), c.inside);
     }
 }
 

@@ -444,3 +444,65 @@ TEST_F(Detection, UninstallCommandIsUsedWholeUpTo260Characters) {
         }
     }
 }
+
+namespace {
+
+// Where short names are off on a volume, a name without a short form comes back
+// in its long form.
+DWORD WINAPI noShortNames(LPCWSTR longPath, LPWSTR shortPath, DWORD capacity) {
+    const size_t length = wcslen(longPath);
+    if (length >= capacity) return static_cast<DWORD>(length + 1);
+    wcscpy(shortPath, longPath);
+    return static_cast<DWORD>(length);
+}
+
+// A folder name that the system's code page cannot write: the first of a few
+// scripts that it lacks. Empty when it writes them all.
+std::wstring nameOutsideTheCodePage() {
+    for (const wchar_t* name : {L"\u0423\u0441\u0442\u0430\u043d\u043e\u0432\u043a\u0430",  // Cyrillic
+                                L"\u0e15\u0e34\u0e14\u0e15\u0e31\u0e49\u0e07",              // Thai
+                                L"\u10d3\u10d0\u10e7\u10d4\u10dc\u10d4\u10d1\u10d0"}) {     // Georgian
+        BOOL usedDefault = FALSE;
+        char written[64];
+        if (WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name, -1, written, sizeof written, nullptr,
+                                &usedDefault) == 0 ||
+            usedDefault)
+            return name;
+    }
+    return L"";
+}
+
+}  // namespace
+
+// A launcher in a folder whose name the code page cannot write, on a volume that
+// keeps no short names: one box that says so, and nothing further (here no
+// setup.ini lies beside it, so a stage that went on would say that instead).
+TEST_F(Detection, MediumFolderWithoutAnyUsableNameIsRefusedWithOneBox) {
+    const std::wstring name = nameOutsideTheCodePage();
+    ASSERT_FALSE(name.empty()) << "the code page " << GetACP() << " writes every name this test has";
+    wchar_t temp[MAX_PATH];
+    GetTempPathW(MAX_PATH, temp);
+    const std::wstring folder = std::wstring(temp) + name;
+    const std::wstring launcher = folder + L"\\k.exe";
+    ASSERT_TRUE(CreateDirectoryW(folder.c_str(), nullptr) || GetLastError() == ERROR_ALREADY_EXISTS);
+    wchar_t own[MAX_PATH];
+    GetModuleFileNameW(nullptr, own, MAX_PATH);
+    std::wstring built = own;
+    for (int i = 0; i < 3; ++i) built.erase(built.find_last_of(L'\\'));
+    ASSERT_TRUE(CopyFileW((built + L"\\KorvaneSetup.exe").c_str(), launcher.c_str(), FALSE))
+        << GetLastError();
+    HMODULE module = LoadLibraryExW(launcher.c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
+    ASSERT_NE(module, nullptr) << GetLastError();
+    {
+        AppInstanceGuard copied(module);
+        ShortPathCallGuard shortNamesOff(noShortNames);
+        EXPECT_NE(detect(false), 0);
+        ASSERT_EQ(recorder.boxes.size(), 1u);
+        EXPECT_EQ(recorder.boxes[0].text, textMediumFolderUnusable);
+        EXPECT_EQ(recorder.boxes[0].caption, "Error");
+        EXPECT_STREQ(state.setupDirectory, "");
+    }
+    FreeLibrary(module);
+    DeleteFileW(launcher.c_str());
+    RemoveDirectoryW(folder.c_str());
+}

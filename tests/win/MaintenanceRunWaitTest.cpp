@@ -243,10 +243,10 @@ TEST_F(MaintenanceRunWaits, WithoutAJobAnUpgradeFollowsTheProgramsDescendants) {
     const Case cases[] = {
         {"no job can be created", {noJob, nullptr, nullptr, nullptr, nullptr, nullptr}, {}, true},
         {"the job refuses its limits", {nullptr, noLimits, nullptr, nullptr, nullptr, nullptr}, {}, true},
-        {"the job cannot be read", {}, {unreadableJob, nullptr, nullptr, nullptr, nullptr}, true},
+        {"the job cannot be read", {}, {unreadableJob, nullptr, nullptr, nullptr, nullptr, nullptr}, true},
         {"no job and no list of processes",
          {noJob, nullptr, nullptr, nullptr, nullptr, nullptr},
-         {nullptr, noProcessList, nullptr, nullptr, nullptr},
+         {nullptr, noProcessList, nullptr, nullptr, nullptr, nullptr},
          false},
     };
     for (const Case& c : cases) {
@@ -293,7 +293,7 @@ TEST_F(MaintenanceRunWaits, ACopyStillRunningAtTheLimitNoLongerHoldsTheUpgrade) 
     std::vector<RecordedBox> boxes;
     int32_t result;
     {
-        RunWatchCallsGuard watch({nullptr, nullptr, fastClock, nullptr, nullptr});
+        RunWatchCallsGuard watch({nullptr, nullptr, fastClock, nullptr, nullptr, nullptr});
         result = run(events, boxes);
     }
     EXPECT_EQ(result, 0);
@@ -596,6 +596,13 @@ BOOL WINAPI nextProcess(HANDLE list, PROCESSENTRY32* entry) {
     return FALSE;
 }
 
+// ---- A program file that cannot be read, as for a process of higher rights
+// on some systems.
+BOOL WINAPI imageUnreadable(HANDLE, DWORD, LPWSTR, PDWORD) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return FALSE;
+}
+
 class RunWatchSteps : public MaintenanceRunWaits {};
 
 }  // namespace
@@ -610,7 +617,8 @@ TEST_F(RunWatchSteps, AProgramsEndIsSampledBeforeTheListThatNamesItsLastChild) {
     {
         // No job: the descendants alone tell the copy.
         ProgramStartCallsGuard start({noJob, nullptr, nullptr, nullptr, nullptr, nullptr});
-        RunWatchCallsGuard watch({nullptr, listThenWaitForTheProgramsEnd, nullptr, nullptr, nullptr});
+        RunWatchCallsGuard watch(
+            {nullptr, listThenWaitForTheProgramsEnd, nullptr, nullptr, nullptr, nullptr});
         result = run(events, boxes);
     }
     ASSERT_FALSE(events.empty());
@@ -635,7 +643,7 @@ TEST_F(RunWatchSteps, AProcessCreatedBeforeTheProgramIsNoChildOfIt) {
     std::vector<RecordedBox> boxes;
     int32_t result;
     {
-        RunWatchCallsGuard watch({nullptr, nullptr, nullptr, firstProcess, nextProcess});
+        RunWatchCallsGuard watch({nullptr, nullptr, nullptr, firstProcess, nextProcess, nullptr});
         result = run(events, boxes);
     }
     const bool olderStillRuns = WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT;
@@ -647,4 +655,18 @@ TEST_F(RunWatchSteps, AProcessCreatedBeforeTheProgramIsNoChildOfIt) {
     EXPECT_TRUE(boxes.empty());
     EXPECT_TRUE(olderStillRuns) << "the upgrade waited for a program older than the staged one";
     EXPECT_FALSE(exists(staging));
+}
+
+// Unknown is work: a process of the run whose program file cannot be read holds
+// the upgrade as a copy in the temporary folder would.
+TEST_F(RunWatchSteps, AProcessWhoseProgramFileCannotBeReadIsWork) {
+    EnvironmentGuard relaunch("KORVANE_STANDIN_RELAUNCH", copyRunsMs);
+    std::vector<StandinEvent> events;
+    std::vector<RecordedBox> boxes;
+    int32_t result;
+    {
+        RunWatchCallsGuard watch({nullptr, nullptr, nullptr, nullptr, nullptr, imageUnreadable});
+        result = run(events, boxes);
+    }
+    expectTheCopyWaitedFor(result, events, boxes);
 }

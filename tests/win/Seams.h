@@ -7,6 +7,7 @@
 #include <string>
 
 #include "app/SetupApp.h"
+#include "core/AnsiPath.h"
 #include "core/Module.h"
 #include "run/ProgramStart.h"
 #include "run/RunWatch.h"
@@ -43,6 +44,15 @@ public:
     ~StagingGuardCallsGuard() { setStagingGuardCalls(nullptr); }
     StagingGuardCallsGuard(const StagingGuardCallsGuard&) = delete;
     StagingGuardCallsGuard& operator=(const StagingGuardCallsGuard&) = delete;
+};
+
+// The short-form query behind the ANSI forms of paths.
+class ShortPathCallGuard {
+public:
+    explicit ShortPathCallGuard(ShortPathCall call) { setShortPathCall(call); }
+    ~ShortPathCallGuard() { setShortPathCall(nullptr); }
+    ShortPathCallGuard(const ShortPathCallGuard&) = delete;
+    ShortPathCallGuard& operator=(const ShortPathCallGuard&) = delete;
 };
 
 // The module the dialogs are loaded from.

@@ -30,6 +30,10 @@
 //                                                 to end, at most ms
 //   regquery <view> <key>                         after the run, write the key's values
 //                                                 (as text) into the transcript
+//   shortpath <path>                              after the run, write the path's short
+//                                                 (8.3) form, as GetShortPathNameW gives
+//                                                 it ("" when it fails), in the
+//                                                 order asked
 //
 // <view> is 32 or 64 (HKEY_LOCAL_MACHINE in that registry view) or hkcu.
 // Actions: press (arg: button text without '&', or #id), wait (let it close by
@@ -594,6 +598,7 @@ struct Script {
     bool follow = false;
     DWORD followMs = 0;
     std::vector<std::pair<wstring, wstring>> queries;
+    std::vector<wstring> shortPaths;
 };
 
 std::vector<wstring> splitFields(const std::string& l) {
@@ -622,6 +627,7 @@ void takeCommand(Script& sc, const std::vector<wstring>& f) {
     else if (c == L"second") sc.secondAt = wcstoul(a1.c_str(), nullptr, 10);
     else if (c == L"follow") { sc.follow = true; sc.followMs = wcstoul(a1.c_str(), nullptr, 10); }
     else if (c == L"regquery") sc.queries.push_back({a1, f.size() > 2 ? f[2] : wstring()});
+    else if (c == L"shortpath") sc.shortPaths.push_back(a1);
     else if (c == L"env") SetEnvironmentVariableW(a1.c_str(), f.size() > 2 ? f[2].c_str() : L"");
     else if (c == L"answer") {
         Step s;
@@ -812,6 +818,13 @@ std::string transcript(const Script& sc, const RunResult& r) {
         j.key("front_after"); j.boolean(r.second.frontAfter);
         j.close('}');
     }
+    j.key("short_paths"); j.open('[');
+    for (const wstring& path : sc.shortPaths) {
+        wchar_t shortForm[MAX_PATH] = L"";
+        DWORD n = GetShortPathNameW(path.c_str(), shortForm, MAX_PATH);
+        j.str(n > 0 && n < MAX_PATH ? shortForm : L"");
+    }
+    j.close(']');
     j.key("system_texts"); j.open('{');
     for (DWORD code : sc.systemTexts) {
         wchar_t* text = nullptr;

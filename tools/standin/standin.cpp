@@ -42,12 +42,10 @@ std::string envVar(const char* name) {
     return n > 0 && n < sizeof buf ? std::string(buf, n) : std::string();
 }
 
-// ANSI text (the system code page) as a JSON string in UTF-8.
-std::string jsonText(const std::string& ansi) {
+// Wide text as a JSON string in UTF-8.
+std::string jsonWide(const std::wstring& w) {
     std::string out = "\"";
-    int n = MultiByteToWideChar(CP_ACP, 0, ansi.data(), (int)ansi.size(), nullptr, 0);
-    std::wstring w(n, L'\0');
-    if (n) MultiByteToWideChar(CP_ACP, 0, ansi.data(), (int)ansi.size(), &w[0], n);
+    int n = (int)w.size();
     int m = WideCharToMultiByte(CP_UTF8, 0, w.data(), n, nullptr, 0, nullptr, nullptr);
     std::string u(m, '\0');
     if (m) WideCharToMultiByte(CP_UTF8, 0, w.data(), n, &u[0], m, nullptr, nullptr);
@@ -57,6 +55,14 @@ std::string jsonText(const std::string& ansi) {
         else out += (char)c;
     }
     return out + "\"";
+}
+
+// ANSI text (the system code page) as a JSON string in UTF-8.
+std::string jsonText(const std::string& ansi) {
+    int n = MultiByteToWideChar(CP_ACP, 0, ansi.data(), (int)ansi.size(), nullptr, 0);
+    std::wstring w(n, L'\0');
+    if (n) MultiByteToWideChar(CP_ACP, 0, ansi.data(), (int)ansi.size(), &w[0], n);
+    return jsonWide(w);
 }
 
 std::string timeText() {
@@ -182,22 +188,28 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
 
     std::string dir(module);
     dir.resize(dir.rfind('\\') + 1);
+    // The module and its folder are logged in their wide forms: a name that the
+    // code page cannot write reads as '?' in the ANSI ones.
+    wchar_t wideModule[MAX_PATH] = L"";
+    GetModuleFileNameW(nullptr, wideModule, MAX_PATH);
+    std::wstring wideDir(wideModule);
+    wideDir.resize(wideDir.rfind(L'\\') + 1);
     std::string files;
-    WIN32_FIND_DATAA fd;
-    HANDLE find = FindFirstFileA((dir + "*").c_str(), &fd);
+    WIN32_FIND_DATAW fd;
+    HANDLE find = FindFirstFileW((wideDir + L"*").c_str(), &fd);
     if (find != INVALID_HANDLE_VALUE) {
         do {
-            if (!strcmp(fd.cFileName, ".") || !strcmp(fd.cFileName, "..")) continue;
-            std::string name = fd.cFileName;
-            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) name += '\\';
-            files += (files.empty() ? "" : ",") + jsonText(name);
-        } while (FindNextFileA(find, &fd));
+            if (!wcscmp(fd.cFileName, L".") || !wcscmp(fd.cFileName, L"..")) continue;
+            std::wstring name = fd.cFileName;
+            if (fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) name += L'\\';
+            files += (files.empty() ? "" : ",") + jsonWide(name);
+        } while (FindNextFileW(find, &fd));
         FindClose(find);
     }
 
     DWORD pid = GetCurrentProcessId();
     ULONGLONG started = GetTickCount64();
-    appendLine(log, "{\"event\":\"start\",\"module\":" + jsonText(module) +
+    appendLine(log, "{\"event\":\"start\",\"module\":" + jsonWide(wideModule) +
                         ",\"cmdline\":" + jsonText(commandLine) + ",\"cwd\":" + jsonText(cwd) +
                         ",\"time\":\"" + timeText() + "\",\"tick\":" + std::to_string(started) +
                         ",\"pid\":" + std::to_string(pid) + ",\"files\":[" + files + "]}\n");
@@ -236,7 +248,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
         Sleep(20);
     }
     ULONGLONG ended = GetTickCount64();
-    appendLine(log, "{\"event\":\"exit\",\"module\":" + jsonText(module) + ",\"pid\":" +
+    appendLine(log, "{\"event\":\"exit\",\"module\":" + jsonWide(wideModule) + ",\"pid\":" +
                         std::to_string(pid) + ",\"time\":\"" + timeText() + "\",\"tick\":" +
                         std::to_string(ended) + ",\"reason\":\"" + reason + "\"}\n");
     return status;

@@ -1,0 +1,68 @@
+#include "run/WorkFolders.h"
+
+#include <cstring>
+
+#include "run/WatchRules.h"
+
+namespace {
+
+// UTF-16 is wchar_t on Windows; the rules spell it char16_t to build anywhere.
+static_assert(sizeof(wchar_t) == sizeof(char16_t), "UTF-16 text");
+
+LPWSTR asWide(char16_t* text) { return reinterpret_cast<LPWSTR>(text); }
+LPCWSTR asWide(const char16_t* text) { return reinterpret_cast<LPCWSTR>(text); }
+
+// Names compared as the file system compares them: the system's own case
+// mapping, which folds every script, not only ASCII.
+bool sameFileNames(const char16_t* a, const char16_t* b, size_t length) {
+    const int count = static_cast<int>(length);
+    return CompareStringOrdinal(asWide(a), count, asWide(b), count, TRUE) == CSTR_EQUAL;
+}
+
+// The final path of a file or folder: junctions, symbolic links and subst
+// drives resolved, short names made long. False when it cannot be had whole.
+bool finalPathOf(const wchar_t* path, char16_t* finalPath) {
+    // Attributes only, so that no sharing mode stands in the way; a folder opens
+    // only with backup semantics.
+    HANDLE file =
+        CreateFileW(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    const DWORD length = GetFinalPathNameByHandleW(file, asWide(finalPath), finalPathCapacity,
+                                                   FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    CloseHandle(file);
+    return length > 0 && length < finalPathCapacity;
+}
+
+bool finalPathOfAnsi(const char* path, char16_t* finalPath) {
+    wchar_t wide[finalPathCapacity];
+    if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, wide, finalPathCapacity) == 0)
+        return false;
+    return finalPathOf(wide, finalPath);
+}
+
+}  // namespace
+
+void takeWorkFolders(WorkFolders& folders, const char* const* paths, unsigned count) {
+    std::memset(&folders, 0, sizeof folders);
+    for (unsigned i = 0; i < count && i < sizeof folders.finalPaths / sizeof folders.finalPaths[0]; ++i) {
+        if (finalPathOfAnsi(paths[i], folders.finalPaths[folders.count]))
+            ++folders.count;
+        else
+            folders.unknown = true;
+    }
+}
+
+bool liesInWorkFolders(const WorkFolders& folders, HANDLE process, ImageNameQuery query) {
+    if (folders.unknown) return true;
+    // The path the program was started by (on Windows already through links and
+    // subst drives; elsewhere as given), then its final form.
+    wchar_t image[finalPathCapacity];
+    DWORD size = finalPathCapacity;
+    if (!query(process, 0, image, &size)) return true;
+    char16_t program[finalPathCapacity];
+    if (!finalPathOf(image, program)) return true;
+    for (unsigned i = 0; i < folders.count; ++i)
+        if (isInFolderTree(program, folders.finalPaths[i], sameFileNames)) return true;
+    return false;
+}

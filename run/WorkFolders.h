@@ -1,0 +1,35 @@
+// The work folders of a maintenance run, and whether a process's program file
+// lies in one of them.
+//
+// A folder can be reached in many ways: through a subst drive, a junction or a
+// symbolic link, by its short (8.3) name or its long one, with its letters in
+// any case; and a name outside the code page reaches the ANSI calls as '?'.
+// Both sides of the comparison are therefore taken in their final form (the
+// path the file system resolves them to, in UTF-16) and compared without regard
+// to case as the file system compares names. A side that cannot be made final
+// counts the process as work: the watch errs towards waiting, never towards
+// starting the new installer beside a running uninstaller.
+#pragma once
+#include <windows.h>
+
+// Room for a final path, in UTF-16 units with the terminator; a longer one
+// cannot be had, and counts as unknown.
+constexpr DWORD finalPathCapacity = 1024;
+
+struct WorkFolders {
+    char16_t finalPaths[2][finalPathCapacity];
+    unsigned count;
+    bool unknown;  // a folder whose final path could not be had: every process counts as work
+};
+
+// Takes the folders (at most two; full paths in the code page, with or without
+// their backslash) in their final forms.
+void takeWorkFolders(WorkFolders& folders, const char* const* paths, unsigned count);
+
+// The query of a process's program file (QueryFullProcessImageNameW; a test
+// may answer in its place).
+using ImageNameQuery = BOOL(WINAPI*)(HANDLE, DWORD, LPWSTR, PDWORD);
+
+// True when the process's program file lies in a work folder or one of its
+// subfolders, and when that cannot be told.
+bool liesInWorkFolders(const WorkFolders& folders, HANDLE process, ImageNameQuery query);
