@@ -56,42 +56,34 @@ bool buildLockedDescriptor(LockedDescriptor& locked, BYTE inheritance) {
 
 // The object's descriptor (its DACL), in memory of its own for LocalFree.
 DWORD readDescriptor(HANDLE object, PSECURITY_DESCRIPTOR& copy) {
-    auto get = testCalls.getKernelObjectSecurity != nullptr ? testCalls.getKernelObjectSecurity
-                                                            : GetKernelObjectSecurity;
     DWORD needed = 0;
-    get(object, DACL_SECURITY_INFORMATION, nullptr, 0, &needed);
+    GetKernelObjectSecurity(object, DACL_SECURITY_INFORMATION, nullptr, 0, &needed);
     if (needed == 0) return lastErrorOr(ERROR_GEN_FAILURE);
     copy = LocalAlloc(LMEM_FIXED, needed);
     if (copy == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
-    if (get(object, DACL_SECURITY_INFORMATION, copy, needed, &needed)) return 0;
+    if (GetKernelObjectSecurity(object, DACL_SECURITY_INFORMATION, copy, needed, &needed)) return 0;
     DWORD code = lastErrorOr(ERROR_GEN_FAILURE);
     copy = LocalFree(copy);
     return code;
 }
 
-// A file system without descriptors (FAT) takes a new one without a word and
-// keeps nothing: the guard reads back what the object now carries. The wanted
-// ACL is sized to its entries; a stored one may be larger.
-bool keepsLockedEntries(HANDLE object, LockedDescriptor& locked) {
-    PSECURITY_DESCRIPTOR stored = nullptr;
-    if (readDescriptor(object, stored) != 0) return false;
-    BOOL present = FALSE;
-    BOOL defaulted = FALSE;
-    ACL* have = nullptr;
-    const ACL* want = reinterpret_cast<ACL*>(locked.acl);
-    bool same = GetSecurityDescriptorDacl(stored, &present, &have, &defaulted) && present &&
-                have != nullptr && have->AceCount == want->AceCount && have->AclSize >= want->AclSize &&
-                std::memcmp(have + 1, want + 1, want->AclSize - sizeof(ACL)) == 0;
-    LocalFree(stored);
-    return same;
+// A file system without descriptors (FAT, exFAT) takes a new one without a
+// word and keeps nothing; its volume says so beforehand: FILE_PERSISTENT_ACLS,
+// "The specified volume preserves and enforces access control lists", is
+// missing. Asked once, of the directory: the staged files lie on its volume.
+DWORD volumeKeepsDescriptors(HANDLE folder) {
+    auto query = testCalls.getVolumeInformation != nullptr ? testCalls.getVolumeInformation
+                                                           : GetVolumeInformationByHandleW;
+    DWORD flags = 0;
+    if (!query(folder, nullptr, 0, nullptr, nullptr, &flags, nullptr, 0)) return ERROR_NOT_SUPPORTED;
+    return (flags & FILE_PERSISTENT_ACLS) != 0 ? 0 : ERROR_NOT_SUPPORTED;
 }
 
 // Gives a held object the guard's descriptor; saved keeps the one it had.
 DWORD lockObject(HANDLE object, LockedDescriptor& locked, PSECURITY_DESCRIPTOR& saved) {
     DWORD code = readDescriptor(object, saved);
     if (code != 0) return code;
-    if (!setDescriptor(object, &locked.descriptor)) return lastErrorOr(ERROR_ACCESS_DENIED);
-    return keepsLockedEntries(object, locked) ? 0 : ERROR_NOT_SUPPORTED;
+    return setDescriptor(object, &locked.descriptor) ? 0 : lastErrorOr(ERROR_ACCESS_DENIED);
 }
 
 // A plain directory or file, as staged: no link of any kind, one name only.
@@ -107,14 +99,16 @@ DWORD checkPlain(HANDLE object, bool directory) {
 // Held without delete sharing, the directory cannot be renamed away and
 // replaced; WRITE_DAC, granted now, puts its descriptor back afterwards. A
 // handle that carries no data access takes no part in sharing: hence the
-// listing right.
+// listing right. Refused, before anything is changed, on a volume that keeps
+// no descriptors.
 DWORD holdFolder(const char* staging, StagingGuard& guard) {
     const DWORD access = READ_CONTROL | WRITE_DAC | FILE_LIST_DIRECTORY | FILE_TRAVERSE | SYNCHRONIZE;
     HANDLE folder = CreateFileA(staging, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                                 FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
     if (folder == INVALID_HANDLE_VALUE) return lastErrorOr(ERROR_GEN_FAILURE);
     guard.folder = folder;
-    return checkPlain(folder, true);
+    DWORD status = checkPlain(folder, true);
+    return status != 0 ? status : volumeKeepsDescriptors(folder);
 }
 
 // Files of different lengths part where one read comes up shorter.
@@ -250,13 +244,11 @@ DWORD createGuardedStaging(const char* staging) {
     if (!buildLockedDescriptor(locked, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE))
         return lastErrorOr(ERROR_GEN_FAILURE);
     SECURITY_ATTRIBUTES attributes = {sizeof attributes, &locked.descriptor, FALSE};
-    if (!CreateDirectoryA(staging, &attributes)) return lastErrorOr(ERROR_GEN_FAILURE);
-    // Set once more through a handle and read back: a file system that keeps
-    // no descriptor (FAT) created the directory without a word.
+    auto create = testCalls.createDirectory != nullptr ? testCalls.createDirectory : CreateDirectoryA;
+    if (!create(staging, &attributes)) return lastErrorOr(ERROR_GEN_FAILURE);
+    // A volume that keeps no descriptors (FAT) created it without a word.
     StagingGuard created = {};
     DWORD status = holdFolder(staging, created);
-    if (status == 0) status = lockObject(created.folder, locked, created.folderDescriptor);
-    LocalFree(created.folderDescriptor);
     if (created.folder != nullptr) CloseHandle(created.folder);
     return status;
 }

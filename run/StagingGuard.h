@@ -34,8 +34,8 @@ struct StagingGuard {
 // (a handle opened while the user still had one would keep it). An empty
 // directory left there is removed first: whoever made it may still hold it
 // open. 0, or the Windows error code (not shown): ERROR_ALREADY_EXISTS when a
-// directory of that name came back in between, ERROR_NOT_SUPPORTED when the
-// file system did not keep the descriptor.
+// directory of that name came back in between, ERROR_NOT_SUPPORTED when its
+// volume keeps no descriptors (FAT; the empty directory stays).
 DWORD createGuardedStaging(const char* staging);
 
 // Guards the staging directory after every file has been staged into it.
@@ -50,7 +50,8 @@ DWORD createGuardedStaging(const char* staging);
 //                            files, each byte for byte its source (an added,
 //                            missing or changed file, a subdirectory, a link,
 //                            a file with a second name)
-//   ERROR_NOT_SUPPORTED      the file system did not keep the descriptor (FAT)
+//   ERROR_NOT_SUPPORTED      the directory's volume keeps no descriptors (FAT),
+//                            found before anything is changed
 //   ERROR_TOO_MANY_OPEN_FILES more than stagedFileCapacity files
 DWORD guardStaging(const char* staging, const char* sourceFolder, const char* responseSource,
                    StagingGuard& guard);
@@ -66,13 +67,15 @@ void releaseStagingGuard(StagingGuard& guard);
 // leaving an elevated one unguarded is the flaw the guard is there for.
 bool launcherIsElevated();
 
-// Test seam: the calls whose answers Wine cannot give as Windows does (Wine
-// reads back a descriptor made from the Unix file mode, not the one set; its
-// token is always elevated). A null pointer (or a null member) means the real
-// call.
+// Test seam: the calls whose effect or answer Wine cannot give as Windows does
+// (Wine keeps only what the Unix file mode can say of a descriptor given to a
+// file or directory, and reads back that; every volume it reports keeps
+// descriptors; its token is always elevated). A null pointer (or a null
+// member) means the real call.
 struct StagingGuardCalls {
+    BOOL(WINAPI* createDirectory)(LPCSTR, LPSECURITY_ATTRIBUTES);
     BOOL(WINAPI* setKernelObjectSecurity)(HANDLE, SECURITY_INFORMATION, PSECURITY_DESCRIPTOR);
-    BOOL(WINAPI* getKernelObjectSecurity)(HANDLE, SECURITY_INFORMATION, PSECURITY_DESCRIPTOR, DWORD, LPDWORD);
+    BOOL(WINAPI* getVolumeInformation)(HANDLE, LPWSTR, DWORD, LPDWORD, LPDWORD, LPDWORD, LPWSTR, DWORD);
     BOOL(WINAPI* getTokenInformation)(HANDLE, TOKEN_INFORMATION_CLASS, LPVOID, DWORD, PDWORD);
 };
 void setStagingGuardCalls(const StagingGuardCalls* calls);

@@ -1,12 +1,13 @@
 // The guard of the staging directory of an elevated upgrade, against real
 // files in a scratch tree. Proven here: the descriptor set, read back; what the
 // held handles refuse (Wine enforces sharing); the check of the staged files;
-// putting everything back. Wine takes a descriptor but reads back one made from
-// the Unix file mode, and enforces none: through StagingGuardCalls the tests
-// keep what was set, by file, and give it back as Windows does (the real call
-// is made as well), and play a file system that keeps nothing, a refused
-// change and the token's answers. The descriptor's effect on another process
-// of the user is Windows' own (docs/SECURITY.md).
+// putting everything back; the real calls, without any seam, on Wine's volume.
+// Wine takes a descriptor but reads back one made from the Unix file mode, and
+// enforces none: through StagingGuardCalls the tests keep what was given, by
+// file, and read it back as Windows does (the real call is made as well), and
+// play a volume that keeps no descriptors, a refused change and the token's
+// answers. The descriptor's effect on another process of the user is Windows'
+// own (docs/SECURITY.md).
 #include <gtest/gtest.h>
 #include <aclapi.h>
 #include <sddl.h>
@@ -44,9 +45,9 @@ bool identify(HANDLE object, FileIdentity& identity) {
     return true;
 }
 
-BOOL WINAPI keepDescriptor(HANDLE object, SECURITY_INFORMATION what, PSECURITY_DESCRIPTOR descriptor) {
+bool remember(HANDLE object, PSECURITY_DESCRIPTOR descriptor) {
     FileIdentity identity;
-    if (!SetKernelObjectSecurity(object, what, descriptor) || !identify(object, identity)) return FALSE;
+    if (!identify(object, identity)) return false;
     DWORD size = 0;
     MakeSelfRelativeSD(descriptor, nullptr, &size);
     std::vector<BYTE> bytes(size);
@@ -56,7 +57,24 @@ BOOL WINAPI keepDescriptor(HANDLE object, SECURITY_INFORMATION what, PSECURITY_D
         bytes.assign(static_cast<BYTE*>(descriptor), static_cast<BYTE*>(descriptor) + size);
     }
     keptDescriptors[identity] = bytes;
-    return TRUE;
+    return true;
+}
+
+BOOL WINAPI keepDescriptor(HANDLE object, SECURITY_INFORMATION what, PSECURITY_DESCRIPTOR descriptor) {
+    return SetKernelObjectSecurity(object, what, descriptor) && remember(object, descriptor);
+}
+
+BOOL WINAPI createKeepingDescriptor(LPCSTR path, LPSECURITY_ATTRIBUTES attributes) {
+    if (!CreateDirectoryA(path, attributes)) return FALSE;
+    // Without a descriptor of its own it has the one Wine reads back.
+    if (attributes == nullptr || attributes->lpSecurityDescriptor == nullptr) return TRUE;
+    HANDLE folder =
+        CreateFileA(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (folder == INVALID_HANDLE_VALUE) return FALSE;
+    const bool kept = remember(folder, attributes->lpSecurityDescriptor);
+    CloseHandle(folder);
+    return kept;
 }
 
 BOOL WINAPI readKeptDescriptor(HANDLE object, SECURITY_INFORMATION what, PSECURITY_DESCRIPTOR descriptor,
@@ -124,8 +142,8 @@ public:
         writeFile(source + "ISSetup.dll", "a library it loads from beside itself");
         writeFile(response, "[InstallShield Silent]\r\n");
         keptDescriptors.clear();
+        seamCalls.createDirectory = createKeepingDescriptor;
         seamCalls.setKernelObjectSecurity = keepDescriptor;
-        seamCalls.getKernelObjectSecurity = readKeptDescriptor;
         seam.emplace(seamCalls);
     }
 
@@ -141,6 +159,10 @@ public:
         removeTree(staging);
         keptDescriptors.clear();
         ASSERT_TRUE(CreateDirectoryA(staging.c_str(), nullptr));
+        copySources();
+    }
+
+    void copySources() {
         for (const char* name : {"setup.exe", installerName, "ISSetup.dll"})
             ASSERT_TRUE(CopyFileA((source + name).c_str(), (staged(name)).c_str(), FALSE));
         ASSERT_TRUE(CopyFileA(response.c_str(), staged(responseFileName).c_str(), FALSE));
@@ -239,8 +261,11 @@ TEST_F(GuardedStaging, RefusesADirectoryThatIsNotExactlyWhatWasStagedAndKeepsNot
 
 int setCalls = 0;
 
-// A file system without descriptors (FAT) takes a new one and keeps nothing.
-BOOL WINAPI keepsNoDescriptor(HANDLE, SECURITY_INFORMATION, PSECURITY_DESCRIPTOR) { return TRUE; }
+// A FAT volume: its flags lack FILE_PERSISTENT_ACLS.
+BOOL WINAPI fatVolume(HANDLE, LPWSTR, DWORD, LPDWORD, LPDWORD, LPDWORD flags, LPWSTR, DWORD) {
+    *flags = FILE_CASE_PRESERVED_NAMES | FILE_UNICODE_ON_DISK;
+    return TRUE;
+}
 
 // The change refused for the first staged file, after the directory's.
 BOOL WINAPI refusesTheFirstFile(HANDLE object, SECURITY_INFORMATION what, PSECURITY_DESCRIPTOR descriptor) {
@@ -255,10 +280,12 @@ TEST_F(GuardedStaging, ProtectionThatCannotBeHadLeavesEverythingAsItWas) {
     struct Row {
         const char* what;
         BOOL(WINAPI* set)(HANDLE, SECURITY_INFORMATION, PSECURITY_DESCRIPTOR);
+        BOOL(WINAPI* volume)(HANDLE, LPWSTR, DWORD, LPDWORD, LPDWORD, LPDWORD, LPWSTR, DWORD);
         DWORD code;
     };
-    const Row rows[] = {{"no descriptor kept", keepsNoDescriptor, ERROR_NOT_SUPPORTED},
-                        {"the change refused", refusesTheFirstFile, ERROR_ACCESS_DENIED}};
+    const Row rows[] = {
+        {"a volume that keeps no descriptors", keepDescriptor, fatVolume, ERROR_NOT_SUPPORTED},
+        {"the change refused", refusesTheFirstFile, nullptr, ERROR_ACCESS_DENIED}};
     for (const Row& row : rows) {
         SCOPED_TRACE(row.what);
         stage();
@@ -267,6 +294,7 @@ TEST_F(GuardedStaging, ProtectionThatCannotBeHadLeavesEverythingAsItWas) {
         setCalls = 0;
         StagingGuardCalls calls = seamCalls;
         calls.setKernelObjectSecurity = row.set;
+        calls.getVolumeInformation = row.volume;
         StagingGuardCallsGuard refusing(calls);
         EXPECT_EQ(guardIt(), row.code);
         EXPECT_TRUE(holdsNothing(guard));
@@ -277,8 +305,12 @@ TEST_F(GuardedStaging, ProtectionThatCannotBeHadLeavesEverythingAsItWas) {
     }
 }
 
-TEST_F(GuardedStaging, ReleaseLetsTheCleanUpRemoveEverything) {
-    stage();
+// The whole course of an elevated upgrade's staging with the real calls: Wine
+// takes every descriptor and reports a volume that keeps them.
+TEST_F(GuardedStaging, RealCallsGuardAndReleaseLetTheCleanUpRemoveEverything) {
+    seam.reset();
+    ASSERT_EQ(createGuardedStaging(staging.c_str()), 0u);
+    copySources();
     ASSERT_EQ(guardIt(), 0u);
     releaseStagingGuard(guard);
     EXPECT_TRUE(holdsNothing(guard));
@@ -294,6 +326,11 @@ TEST_F(GuardedStaging, CreatesTheDirectoryLockedFromItsFirstMoment) {
     ASSERT_TRUE(CreateDirectoryA(staging.c_str(), nullptr));
     ASSERT_EQ(createGuardedStaging(staging.c_str()), 0u);
     EXPECT_EQ(sddlOf(staging), lockedDirectory);
+    // On a volume that keeps no descriptors it was made without one.
+    StagingGuardCalls calls = seamCalls;
+    calls.getVolumeInformation = fatVolume;
+    StagingGuardCallsGuard fat(calls);
+    EXPECT_EQ(createGuardedStaging(staging.c_str()), static_cast<DWORD>(ERROR_NOT_SUPPORTED));
 }
 
 BOOL WINAPI tokenUnreadable(HANDLE, TOKEN_INFORMATION_CLASS, LPVOID, DWORD, PDWORD) {
