@@ -228,8 +228,11 @@ int32_t runAndWatch(SetupState& state, char* arguments, const UpgradeFolders* up
     }
     releaseProgram(started);
     // Once the user stopped waiting, the elevated program may run on: its
-    // directory keeps the guard's descriptors (the handles go with the launcher).
-    if (result == 0) releaseStagingGuard(guard);
+    // directory keeps the guard's descriptors.
+    if (result == 0)
+        releaseStagingGuard(guard);
+    else
+        leaveStagingGuarded(guard);
     return result;
 }
 

@@ -225,9 +225,9 @@ DWORD takeStaging(const char* staging, const char* sourceFolder, const char* res
     return status;
 }
 
-void letGo(HANDLE object, PSECURITY_DESCRIPTOR saved) {
+void letGo(HANDLE object, PSECURITY_DESCRIPTOR saved, bool putBack) {
     if (saved != nullptr) {
-        setDescriptor(object, saved);
+        if (putBack) setDescriptor(object, saved);
         LocalFree(saved);
     }
     if (object != nullptr) CloseHandle(object);
@@ -261,12 +261,20 @@ DWORD guardStaging(const char* staging, const char* sourceFolder, const char* re
     return status;
 }
 
-void releaseStagingGuard(StagingGuard& guard) {
+namespace {
+
+void letGoOfAll(StagingGuard& guard, bool putBack) {
     for (unsigned i = 0; i < guard.fileCount && i < stagedFileCapacity; ++i)
-        letGo(guard.files[i], guard.fileDescriptors[i]);
-    letGo(guard.folder, guard.folderDescriptor);
+        letGo(guard.files[i], guard.fileDescriptors[i], putBack);
+    letGo(guard.folder, guard.folderDescriptor, putBack);
     std::memset(&guard, 0, sizeof guard);
 }
+
+}  // namespace
+
+void releaseStagingGuard(StagingGuard& guard) { letGoOfAll(guard, true); }
+
+void leaveStagingGuarded(StagingGuard& guard) { letGoOfAll(guard, false); }
 
 bool launcherIsElevated() {
     auto query =

@@ -62,6 +62,14 @@ DWORD guardStaging(const char* staging, const char* sourceFolder, const char* re
 // guard that holds nothing, and twice.
 void releaseStagingGuard(StagingGuard& guard);
 
+// For a program that may run on after the launcher has stopped waiting for it
+// (the user cancelled): lets go of the handles and leaves the directory and
+// the files with the guard's descriptors, so that the user's other programs
+// still cannot add, change or replace anything there; the directory stays, as
+// after any run that stopped early, for an administrator (or an elevated
+// launcher) to remove.
+void leaveStagingGuarded(StagingGuard& guard);
+
 // Whether the launcher runs elevated (TokenElevation). Counts as elevated when
 // that cannot be read: guarding a run that did not need it costs nothing,
 // leaving an elevated one unguarded is the flaw the guard is there for.

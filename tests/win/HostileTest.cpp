@@ -194,6 +194,8 @@ TEST_F(Hostile, StagedFileLockedDuringTheCleanUp) {
     std::vector<RecordedBox> boxes;
     int32_t result;
     {
+        // Unelevated: the staged files are not held while the program runs.
+        UnelevatedLauncherGuard unelevated;
         ProgressCallsGuard calls({nullptr, nullptr, lockingDialogBox, nullptr});
         MessageRecorder recorder;
         result = runChain();

@@ -300,6 +300,8 @@ TEST_F(MaintenanceRun, AStagingDirectoryGoneBeforeTheCleanUpIsShownAndTheRunStil
     std::vector<RecordedBox> boxes;
     int32_t result;
     {
+        // Unelevated: the directory is not held while the program runs.
+        UnelevatedLauncherGuard unelevated;
         ProgressCallsGuard calls({nullptr, nullptr, dialogThenRemoveStaging, nullptr});
         MessageRecorder recorder;
         upgrade("1.0", "-x");

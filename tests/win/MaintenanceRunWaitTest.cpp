@@ -463,7 +463,7 @@ BOOL WINAPI needsElevationOnce(LPCSTR program, LPSTR commandLine, LPSECURITY_ATT
 // What the shell start was asked for; the start itself is the shell's own.
 struct ShellStart {
     std::string verb, file, parameters;
-    bool parametersGiven = false, owned = false;
+    bool parametersGiven = false, owned = false, programWritable = true;
     const char* directory = "";
 } shellStart;
 
@@ -474,6 +474,12 @@ BOOL WINAPI recordedShellStart(SHELLEXECUTEINFOA* info) {
     shellStart.parameters = shellStart.parametersGiven ? info->lpParameters : "";
     shellStart.owned = info->hwnd != nullptr && IsWindow(info->hwnd);
     shellStart.directory = info->lpDirectory;
+    // Guarded by now: another program of the user cannot open it for writing.
+    HANDLE program =
+        CreateFileA(info->lpFile, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+    shellStart.programWritable = program != INVALID_HANDLE_VALUE;
+    if (program != INVALID_HANDLE_VALUE) CloseHandle(program);
     using Fn = BOOL(WINAPI*)(SHELLEXECUTEINFOA*);
     auto real = reinterpret_cast<Fn>(
         reinterpret_cast<void*>(GetProcAddress(LoadLibraryA("shell32.dll"), "ShellExecuteExA")));
@@ -485,6 +491,7 @@ BOOL WINAPI consentNotGiven(SHELLEXECUTEINFOA*) {
     return FALSE;
 }
 
+// The launcher itself runs with the filtered token, as a double-click starts it.
 class MaintenanceRunElevated : public MaintenanceRunWaits {
 public:
     void SetUp() override {
@@ -492,6 +499,9 @@ public:
         shellStart = ShellStart{};
         MaintenanceRunWaits::SetUp();
     }
+
+private:
+    UnelevatedLauncherGuard unelevated;
 };
 
 }  // namespace
@@ -516,6 +526,8 @@ TEST_F(MaintenanceRunElevated, AProgramThatNeedsElevationIsStartedThroughTheShel
     EXPECT_EQ(shellStart.parameters, arguments);
     EXPECT_EQ(shellStart.directory, nullptr) << "not the launcher's current directory";
     EXPECT_TRUE(shellStart.owned) << "the consent prompt would have no window of the launcher's to belong to";
+    EXPECT_FALSE(shellStart.programWritable)
+        << "the staging directory was not guarded before the elevated start";
     ASSERT_FALSE(events.empty());
     EXPECT_EQ(events[0].module, staging + "\\" + installerName);
     // The shell puts the program's quoted path before the arguments.

@@ -46,6 +46,28 @@ public:
     StagingGuardCallsGuard& operator=(const StagingGuardCallsGuard&) = delete;
 };
 
+// The launcher as a user of an administrator account starts it under User
+// Account Control: with the filtered token, not elevated (Wine gives every
+// program a full token).
+inline BOOL WINAPI tokenNotElevated(HANDLE, TOKEN_INFORMATION_CLASS, LPVOID information, DWORD, PDWORD size) {
+    static_cast<TOKEN_ELEVATION*>(information)->TokenIsElevated = 0;
+    *size = sizeof(TOKEN_ELEVATION);
+    return TRUE;
+}
+
+class UnelevatedLauncherGuard {
+public:
+    UnelevatedLauncherGuard() : calls(notElevated()) {}
+
+private:
+    static StagingGuardCalls notElevated() {
+        StagingGuardCalls calls = {};
+        calls.getTokenInformation = tokenNotElevated;
+        return calls;
+    }
+    StagingGuardCallsGuard calls;
+};
+
 // The short-form query behind the ANSI forms of paths.
 class ShortPathCallGuard {
 public:

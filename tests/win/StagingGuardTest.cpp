@@ -338,12 +338,6 @@ BOOL WINAPI tokenUnreadable(HANDLE, TOKEN_INFORMATION_CLASS, LPVOID, DWORD, PDWO
     return FALSE;
 }
 
-BOOL WINAPI tokenNotElevated(HANDLE, TOKEN_INFORMATION_CLASS, LPVOID information, DWORD, PDWORD size) {
-    static_cast<TOKEN_ELEVATION*>(information)->TokenIsElevated = 0;
-    *size = sizeof(TOKEN_ELEVATION);
-    return TRUE;
-}
-
 TEST_F(GuardedStaging, LauncherCountsAsElevatedUnlessItsTokenSaysOtherwise) {
     // Wine gives every program a full administrator token.
     EXPECT_TRUE(launcherIsElevated());
