@@ -140,23 +140,6 @@ TEST(LaunchInstaller, StartsTheInstallerBesideTheLauncher) {
 
 namespace {
 
-int launchCreations = 0;
-
-// Windows' answer for an installer that needs administrator rights, on the
-// first start only (Wine would start it as it is).
-BOOL WINAPI installerNeedsElevation(LPCSTR program, LPSTR commandLine,
-                                    LPSECURITY_ATTRIBUTES processAttributes,
-                                    LPSECURITY_ATTRIBUTES threadAttributes, BOOL inherit, DWORD flags,
-                                    LPVOID environment, LPCSTR directory, LPSTARTUPINFOA startup,
-                                    LPPROCESS_INFORMATION process) {
-    if (launchCreations++ == 0) {
-        SetLastError(errorElevationRequired);
-        return FALSE;
-    }
-    return CreateProcessA(program, commandLine, processAttributes, threadAttributes, inherit, flags,
-                          environment, directory, startup, process);
-}
-
 std::string shellVerb, shellFile;
 bool shellParameters = true;
 BOOL shellAnswer = TRUE;
@@ -180,10 +163,10 @@ TEST(LaunchInstaller, AnInstallerThatNeedsElevationAsksForConsent) {
     std::strcpy(state.setupDirectory, directory.c_str());
     for (const BOOL consent : {TRUE, FALSE}) {
         SCOPED_TRACE(consent ? "consent given" : "consent not given");
-        launchCreations = 0;
+        programCreations = 0;
         shellAnswer = consent;
         ProgramStartCallsGuard start(
-            {nullptr, nullptr, nullptr, nullptr, installerNeedsElevation, answeredShellStart});
+            {nullptr, nullptr, nullptr, nullptr, needsElevationOnce, answeredShellStart});
         MessageRecorder recorder;
         EXPECT_EQ(launchInstaller(state), consent ? 0 : ERROR_CANCELLED);
         EXPECT_EQ(shellVerb, "runas");

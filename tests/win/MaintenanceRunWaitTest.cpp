@@ -446,20 +446,6 @@ namespace {
 // its start from the launcher's filtered token with ERROR_ELEVATION_REQUIRED
 // (Wine runs every program with a full token, so the first start is told so
 // here), and the shell's "runas" start asks the user.
-int creations = 0;
-
-BOOL WINAPI needsElevationOnce(LPCSTR program, LPSTR commandLine, LPSECURITY_ATTRIBUTES processAttributes,
-                               LPSECURITY_ATTRIBUTES threadAttributes, BOOL inherit, DWORD flags,
-                               LPVOID environment, LPCSTR directory, LPSTARTUPINFOA startup,
-                               LPPROCESS_INFORMATION process) {
-    if (creations++ == 0) {
-        SetLastError(errorElevationRequired);
-        return FALSE;
-    }
-    return CreateProcessA(program, commandLine, processAttributes, threadAttributes, inherit, flags,
-                          environment, directory, startup, process);
-}
-
 // What the shell start was asked for; the start itself is the shell's own.
 struct ShellStart {
     std::string verb, file, parameters;
@@ -495,7 +481,7 @@ BOOL WINAPI consentNotGiven(SHELLEXECUTEINFOA*) {
 class MaintenanceRunElevated : public MaintenanceRunWaits {
 public:
     void SetUp() override {
-        creations = 0;
+        programCreations = 0;
         shellStart = ShellStart{};
         MaintenanceRunWaits::SetUp();
     }
@@ -519,7 +505,7 @@ TEST_F(MaintenanceRunElevated, AProgramThatNeedsElevationIsStartedThroughTheShel
             {nullptr, nullptr, nullptr, nullptr, needsElevationOnce, recordedShellStart});
         result = run(events, boxes);
     }
-    EXPECT_EQ(creations, 1);
+    EXPECT_EQ(programCreations, 1);
     EXPECT_EQ(shellStart.verb, "runas");
     EXPECT_EQ(shellStart.file, staging + "\\" + installerName);
     const std::string arguments = "-runfromtemp /s /SMS /f1\"" + staging + "\\" + responseFileName + "\"";

@@ -46,6 +46,24 @@ public:
     StagingGuardCallsGuard& operator=(const StagingGuardCallsGuard&) = delete;
 };
 
+// Starts made through ProgramStartCalls::createProcess: the first is told that
+// the program needs administrator rights, as Windows tells a launcher that runs
+// with the filtered token (Wine would start it as it is); the rest are made.
+inline int programCreations = 0;
+
+inline BOOL WINAPI needsElevationOnce(LPCSTR program, LPSTR commandLine,
+                                      LPSECURITY_ATTRIBUTES processAttributes,
+                                      LPSECURITY_ATTRIBUTES threadAttributes, BOOL inherit, DWORD flags,
+                                      LPVOID environment, LPCSTR directory, LPSTARTUPINFOA startup,
+                                      LPPROCESS_INFORMATION process) {
+    if (programCreations++ == 0) {
+        SetLastError(errorElevationRequired);
+        return FALSE;
+    }
+    return CreateProcessA(program, commandLine, processAttributes, threadAttributes, inherit, flags,
+                          environment, directory, startup, process);
+}
+
 // The launcher as a user of an administrator account starts it under User
 // Account Control: with the filtered token, not elevated (Wine gives every
 // program a full token).
