@@ -193,9 +193,13 @@ bool runWatchOver(void* state) {
     // before it ended is then in that list. A failed wait counts as a running
     // program, as without a watch.
     const bool programEnded = WaitForSingleObject(watch.program, 0) == WAIT_OBJECT_0;
+    // In a job, whatever the program starts stays there unless it breaks away,
+    // and what breaks away from the program itself is still its child when it
+    // has ended: the process list, which costs more than the rest of a step
+    // together, is read from then on. Without a job it is read at every step: a
+    // copy the program starts may start another and end before the program does.
+    if (!programEnded && watch.job != nullptr) return false;
     sampleDescendants(watch);
-    // Descendants are looked for while the program runs too: a copy it starts
-    // may start another and end before the program does.
     followDescendants(watch);
     if (!programEnded) return false;
     const ULONGLONG now = clockNow();

@@ -12,7 +12,8 @@
 //
 // The processes of the run are those found in the program's job (where it has
 // one, see run/ProgramStart.h) together with the program's descendants,
-// followed by their parent process ids once a step, in every mode: a process
+// followed by their parent process ids once a step (in a job, from the
+// program's end on: the job holds the rest meanwhile), in every mode: a process
 // that broke away from the job, or a program of higher rights that could not
 // join it, is still found. A process counts as the child of a followed one when
 // its parent id is that process's and it was created after it, and the handle
