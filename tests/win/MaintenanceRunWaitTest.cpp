@@ -594,6 +594,32 @@ BOOL WINAPI nextProcess(HANDLE list, PROCESSENTRY32* entry) {
     return FALSE;
 }
 
+// ---- A child of the staged program that cannot be opened (as a process of
+// higher rights may not be): the list names it, with an id no process has,
+// from the first list that names the staged program on, after the real ones.
+DWORD closedChildParent = 0;
+bool closedChildGiven = false;
+
+BOOL WINAPI firstProcessThenClosedChild(HANDLE list, PROCESSENTRY32* entry) {
+    closedChildGiven = false;
+    BOOL more = Process32First(list, entry);
+    if (more && _stricmp(entry->szExeFile, installerName) == 0) closedChildParent = entry->th32ProcessID;
+    return more;
+}
+
+BOOL WINAPI nextProcessThenClosedChild(HANDLE list, PROCESSENTRY32* entry) {
+    if (Process32Next(list, entry)) {
+        if (_stricmp(entry->szExeFile, installerName) == 0) closedChildParent = entry->th32ProcessID;
+        return TRUE;
+    }
+    if (closedChildGiven || closedChildParent == 0) return FALSE;
+    closedChildGiven = true;
+    entry->th32ProcessID = 0x7ffffff8;
+    entry->th32ParentProcessID = closedChildParent;
+    std::strcpy(entry->szExeFile, "closed.exe");
+    return TRUE;
+}
+
 // ---- A program file that cannot be read, as for a process of higher rights
 // on some systems.
 BOOL WINAPI imageUnreadable(HANDLE, DWORD, LPWSTR, PDWORD) {
@@ -667,4 +693,31 @@ TEST_F(RunWatchSteps, AProcessWhoseProgramFileCannotBeReadIsWork) {
         result = run(events, boxes);
     }
     expectTheCopyWaitedFor(result, events, boxes);
+}
+
+// A descendant that cannot be opened counts as work while the list names it:
+// it holds the upgrade for the limit (three seconds on the fast clock) after
+// the staged program's end.
+TEST_F(RunWatchSteps, ADescendantThatCannotBeOpenedIsWorkWhileListed) {
+    const std::string plan = root + "\\plan.txt";
+    writeFile(plan, "extsetup 1500\n");
+    EnvironmentGuard planned("KORVANE_STANDIN_PLAN", plan.c_str());
+    closedChildParent = 0;
+    std::vector<StandinEvent> events;
+    std::vector<RecordedBox> boxes;
+    int32_t result;
+    {
+        // No job: the list is read while the program runs, and names it.
+        ProgramStartCallsGuard start({noJob, nullptr, nullptr, nullptr, nullptr, nullptr});
+        RunWatchCallsGuard watch(
+            {nullptr, nullptr, fastClock, firstProcessThenClosedChild, nextProcessThenClosedChild, nullptr});
+        result = run(events, boxes);
+    }
+    ASSERT_NE(closedChildParent, 0u) << "no list named the staged program";
+    EXPECT_EQ(result, 0);
+    EXPECT_TRUE(boxes.empty());
+    const StandinEvent* stagedExit = find(events, "exit", false);
+    ASSERT_NE(stagedExit, nullptr);
+    EXPECT_GE(lastClockReadAt, stagedExit->tick + 2000) << "the child that could not be opened did not count";
+    EXPECT_FALSE(exists(staging));
 }
