@@ -1,16 +1,12 @@
 #include "core/AnsiPath.h"
 
 #include "core/SetupState.h"
+#include "core/SystemError.h"
 
 namespace {
 
 // Written only by tests, while no path is being written.
 ShortPathCall shortPathCall = nullptr;
-
-DWORD lastErrorOr(DWORD fallback) {
-    const DWORD code = GetLastError();
-    return code != 0 ? code : fallback;
-}
 
 // True when the code page writes path exactly (no character replaced, none
 // taken to a look-alike) and it fits; failed holds the code of a call that

@@ -37,4 +37,11 @@ int32_t reportSystemError(uint32_t code) {
     return static_cast<int32_t>(code);
 }
 
+uint32_t lastErrorOr(uint32_t fallback) {
+    const DWORD code = GetLastError();
+    return code != 0 ? code : fallback;
+}
+
+int32_t reportFailureCode(uint32_t code) { return reportSystemError(code != 0 ? code : ERROR_GEN_FAILURE); }
+
 void reportFailure(const char* text) { showMessage(text, captionError, MB_OK | MB_ICONERROR); }

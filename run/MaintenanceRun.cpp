@@ -29,9 +29,7 @@ struct StepResult {
 
 constexpr StepResult proceed = {true, 0};
 
-// A failure whose code the system did not set must still end the chain.
-int32_t reportCode(DWORD code) { return reportSystemError(code != 0 ? code : ERROR_GEN_FAILURE); }
-int32_t reportLastError() { return reportCode(GetLastError()); }
+int32_t reportLastError() { return reportFailureCode(GetLastError()); }
 // A cut path names some other file: never used, always reported.
 int32_t reportCutPath() { return reportSystemError(ERROR_FILENAME_EXCED_RANGE); }
 
@@ -55,6 +53,7 @@ struct UpgradeFolders {
     char temporary[textCapacity];  // the user's temporary directory, with its backslash
     char staging[textCapacity];    // in it
     char source[textCapacity];     // the installed copy's maintenance folder, with its backslash
+    bool elevated;                 // the launcher runs elevated, and so will the staged program
 };
 
 StepResult makeStagingDirectory(UpgradeFolders& folders) {
@@ -63,7 +62,7 @@ StepResult makeStagingDirectory(UpgradeFolders& folders) {
         reportFailure(textTemporaryFolderUnusable);
         return {false, static_cast<int32_t>(temporary)};
     }
-    if (temporary != 0) return {false, reportCode(temporary)};
+    if (temporary != 0) return {false, reportFailureCode(temporary)};
     char* staging = folders.staging;
     if (!composeText(staging, textCapacity, folders.temporary, stagingDirectoryName))
         return {false, reportCutPath()};
@@ -71,11 +70,12 @@ StepResult makeStagingDirectory(UpgradeFolders& folders) {
     // contents: whatever cannot be removed ends the stage before anything is
     // copied or run, so that nothing planted there ahead of time is loaded.
     const DWORD cleared = clearStagingDirectory(staging);
-    if (cleared != 0) return {false, reportCode(cleared)};
+    if (cleared != 0) return {false, reportFailureCode(cleared)};
     // A launcher that runs elevated runs the staged program elevated: the
     // directory is born guarded, so that no program of the user ever holds a
     // right on it or on a file copied into it.
-    if (launcherIsElevated()) {
+    folders.elevated = launcherIsElevated();
+    if (folders.elevated) {
         const DWORD code = createGuardedStaging(staging);
         if (code == 0) return proceed;
         reportFailure(textUnsafeUpgrade);
@@ -106,7 +106,7 @@ int32_t copyListedEntries(HANDLE search, WIN32_FIND_DATAA& entry, const char* so
     } while (FindNextFileA(search, &entry));
     if (status == 0) {
         DWORD code = GetLastError();
-        if (code != ERROR_NO_MORE_FILES) status = reportCode(code);
+        if (code != ERROR_NO_MORE_FILES) status = reportFailureCode(code);
     }
     return status;
 }
@@ -182,8 +182,7 @@ int32_t guardElevatedRun(const SetupState& state, const UpgradeFolders& folders,
 // user): its directory is guarded before it starts.
 int32_t startMaintenanceProgram(SetupState& state, char* arguments, const UpgradeFolders* upgrade,
                                 StagingGuard& guard, StartedProgram& started) {
-    int32_t status =
-        upgrade != nullptr && launcherIsElevated() ? guardElevatedRun(state, *upgrade, guard) : 0;
+    int32_t status = upgrade != nullptr && upgrade->elevated ? guardElevatedRun(state, *upgrade, guard) : 0;
     if (status != 0) return status;
     // The argument text alone is the command line, empty or not.
     DWORD code = startProgram(state.uninstallCommand, arguments, upgrade != nullptr, started);
@@ -196,7 +195,7 @@ int32_t startMaintenanceProgram(SetupState& state, char* arguments, const Upgrad
         reportFailure(textConsentRefused);
         return static_cast<int32_t>(code);
     }
-    return code != 0 ? reportCode(code) : 0;
+    return code != 0 ? reportFailureCode(code) : 0;
 }
 
 // Starts the program and waits for it under the progress dialog. An upgrade

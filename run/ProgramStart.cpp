@@ -3,17 +3,13 @@
 #include <cstring>
 
 #include "core/Module.h"
+#include "core/SystemError.h"
 #include "core/Window.h"
 
 namespace {
 
 // Written only by tests, while no program is being started.
 ProgramStartCalls testCalls = {};
-
-DWORD lastErrorOr(DWORD fallback) {
-    DWORD code = GetLastError();
-    return code != 0 ? code : fallback;
-}
 
 void closeIfOpen(HANDLE& handle) {
     if (handle != nullptr) CloseHandle(handle);

@@ -10,14 +10,6 @@
 
 namespace {
 
-DWORD lastErrorOr(DWORD fallback) {
-    DWORD code = GetLastError();
-    return code != 0 ? code : fallback;
-}
-
-// A failure whose code the system did not set must still end the chain.
-int32_t reportCode(DWORD code) { return reportSystemError(code != 0 ? code : ERROR_GEN_FAILURE); }
-
 // CopyFileA keeps a read-only attribute, and DeleteFileA refuses such a file.
 // A link keeps its attributes: they might be those of the folder it points at.
 void makeDeletable(const char* path, DWORD attributes) {
@@ -119,7 +111,7 @@ DWORD deleteListedFiles(HANDLE search, WIN32_FIND_DATAA& entry, const char* stag
             continue;
         }
         makeDeletable(path, entry.dwFileAttributes);
-        if (!DeleteFileA(path)) reportCode(GetLastError());
+        if (!DeleteFileA(path)) reportFailureCode(GetLastError());
     } while (FindNextFileA(search, &entry));
     const DWORD code = GetLastError();
     if (code == ERROR_NO_MORE_FILES) return 0;
@@ -140,8 +132,8 @@ int32_t cleanUpStaging(const char* staging) {
     } else {
         const DWORD code = deleteListedFiles(search, entry, staging);
         FindClose(search);
-        if (code != 0) return reportCode(code);
+        if (code != 0) return reportFailureCode(code);
     }
-    if (!RemoveDirectoryA(staging)) reportCode(GetLastError());
+    if (!RemoveDirectoryA(staging)) reportFailureCode(GetLastError());
     return 0;
 }

@@ -4,6 +4,7 @@
 
 #include "core/FixedNames.h"
 #include "core/SetupState.h"
+#include "core/SystemError.h"
 #include "core/Text.h"
 #include "run/StagingDirectory.h"
 
@@ -11,11 +12,6 @@ namespace {
 
 // Written only by tests, while no guard is being taken or let go.
 StagingGuardCalls testCalls = {};
-
-DWORD lastErrorOr(DWORD fallback) {
-    DWORD code = GetLastError();
-    return code != 0 ? code : fallback;
-}
 
 BOOL setDescriptor(HANDLE object, PSECURITY_DESCRIPTOR descriptor) {
     auto set = testCalls.setKernelObjectSecurity != nullptr ? testCalls.setKernelObjectSecurity

@@ -40,9 +40,6 @@ INT_PTR runDialog(ProgressDialogContext& context) {
                reinterpret_cast<LPARAM>(&context));
 }
 
-// A failure whose code the system did not set must still end as a failure.
-int32_t reportCode(DWORD code) { return reportSystemError(code != 0 ? code : ERROR_GEN_FAILURE); }
-
 void publishWindow(ProgressDialogContext& context, HWND dialog) {
     InterlockedExchangePointer(reinterpret_cast<void* volatile*>(&context.dialogWindow), dialog);
 }
@@ -113,7 +110,7 @@ int32_t watchUnderDialog(ProgressDialogContext& context, const RunEndTest* runEn
     bool endRequested = false;
     HWND bar = nullptr;
     HANDLE thread = startDialogThread(context);
-    if (thread == nullptr) return reportCode(GetLastError());
+    if (thread == nullptr) return reportFailureCode(GetLastError());
     // Only the event tells when the dialog is over; the thread handle is not needed.
     CloseHandle(thread);
 
@@ -154,7 +151,7 @@ int32_t monitorProcess(HANDLE process, const RunEndTest* runEnd, const char* pro
 
     // Without the event the end of the dialog could never be seen.
     context.doneEvent = createDoneEvent();
-    if (context.doneEvent == nullptr) return reportCode(GetLastError());
+    if (context.doneEvent == nullptr) return reportFailureCode(GetLastError());
     const int32_t status = watchUnderDialog(context, runEnd);
     CloseHandle(context.doneEvent);
     return status;
@@ -167,7 +164,7 @@ DWORD WINAPI progressDialogThread(void* parameter) {
     if (result == IDCANCEL) {
         context.cancelled = 1;
     } else if (result == -1) {
-        reportCode(GetLastError());
+        reportFailureCode(GetLastError());
     }
     // The monitor may release the context as soon as it sees the event.
     SetEvent(context.doneEvent);
