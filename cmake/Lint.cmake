@@ -15,7 +15,8 @@ file(GLOB KORVANE_FORMATTED CONFIGURE_DEPENDS
   ${CMAKE_SOURCE_DIR}/core/*.cpp ${CMAKE_SOURCE_DIR}/core/*.h
   ${CMAKE_SOURCE_DIR}/checks/*.cpp ${CMAKE_SOURCE_DIR}/checks/*.h
   ${CMAKE_SOURCE_DIR}/ui/*.cpp ${CMAKE_SOURCE_DIR}/ui/*.h
-  ${CMAKE_SOURCE_DIR}/run/*.cpp ${CMAKE_SOURCE_DIR}/run/*.h)
+  ${CMAKE_SOURCE_DIR}/run/*.cpp ${CMAKE_SOURCE_DIR}/run/*.h
+  ${CMAKE_SOURCE_DIR}/run/*/*.cpp ${CMAKE_SOURCE_DIR}/run/*/*.h)
 add_test(NAME lint.clang-format
   COMMAND ${KORVANE_CLANG_FORMAT} --dry-run -Werror ${KORVANE_FORMATTED}
   WORKING_DIRECTORY ${CMAKE_SOURCE_DIR})

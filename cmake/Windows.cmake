@@ -31,7 +31,7 @@ endif()
 file(GLOB KORVANE_WIN_SOURCES CONFIGURE_DEPENDS
   ${CMAKE_SOURCE_DIR}/app/*.cpp ${CMAKE_SOURCE_DIR}/core/*.cpp
   ${CMAKE_SOURCE_DIR}/checks/*.cpp ${CMAKE_SOURCE_DIR}/ui/*.cpp
-  ${CMAKE_SOURCE_DIR}/run/*.cpp)
+  ${CMAKE_SOURCE_DIR}/run/*.cpp ${CMAKE_SOURCE_DIR}/run/*/*.cpp)
 set(KORVANE_ENTRY ${CMAKE_SOURCE_DIR}/app/WinMain.cpp)
 list(REMOVE_ITEM KORVANE_WIN_SOURCES ${KORVANE_ENTRY})
 

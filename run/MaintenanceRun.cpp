@@ -14,9 +14,9 @@
 #include "core/Version.h"
 #include "run/CommandRules.h"
 #include "run/ProgramStart.h"
-#include "run/RunWatch.h"
-#include "run/StagingDirectory.h"
-#include "run/StagingGuard.h"
+#include "run/watch/RunWatch.h"
+#include "run/staging/StagingDirectory.h"
+#include "run/staging/StagingGuard.h"
 #include "ui/ProgressDialog.h"
 
 namespace {
@@ -163,7 +163,7 @@ StepResult prepareUpgrade(SetupState& state, char* arguments, UpgradeFolders& fo
 }
 
 // Guards the staging directory of a staged program that will run elevated
-// (run/StagingGuard.h): 0, or the code of a guard that could not be had, shown;
+// (run/staging/StagingGuard.h): 0, or the code of a guard that could not be had, shown;
 // the program is then not started.
 int32_t guardElevatedRun(const SetupState& state, const UpgradeFolders& folders, StagingGuard& guard) {
     if (guard.folder != nullptr) return 0;

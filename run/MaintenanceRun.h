@@ -14,7 +14,7 @@
 // staged program will run elevated (the launcher is, or Windows answers that
 // the program needs administrator rights and asks the user), the directory is
 // guarded against the user's other programs from then until the run is over
-// (run/StagingGuard.h); where that cannot be had, a box says so and nothing is
+// (run/staging/StagingGuard.h); where that cannot be had, a box says so and nothing is
 // started.
 //
 // Elevation: a program that needs administrator rights is started through the
@@ -28,7 +28,7 @@
 // folder. So the clean-up and the new installer never run while an uninstaller's
 // copy of itself is still at work, and a browser or viewer that the uninstaller
 // opened does not hold them. Once the staged program has ended, that work holds
-// the upgrade for at most ten minutes (run/RunWatch.h). An uninstall waits for
+// the upgrade for at most ten minutes (run/watch/RunWatch.h). An uninstall waits for
 // its program alone. Cancel in the progress dialog only stops the waiting;
 // nothing started is ever stopped.
 //

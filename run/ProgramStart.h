@@ -6,7 +6,7 @@
 // wholeRun, the program is put into a job of its own before it runs a single
 // instruction, and every process it starts joins that job (a process that asks
 // to break away may: the watch follows the program's descendants as well, see
-// run/RunWatch.h). When the launcher itself runs inside a job (put there by a
+// run/watch/RunWatch.h). When the launcher itself runs inside a job (put there by a
 // service, a scheduled task or a build agent), the program stays in that job and
 // the launcher's job nests inside it, so that the outer job's limits still hold
 // for it (Windows 8 and later). Only where the outer job refuses the nesting

@@ -2,7 +2,7 @@
 // run's work.
 #include <gtest/gtest.h>
 
-#include "run/WatchRules.h"
+#include "run/watch/WatchRules.h"
 
 namespace {
 

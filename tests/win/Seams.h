@@ -10,8 +10,8 @@
 #include "core/AnsiPath.h"
 #include "core/Module.h"
 #include "run/ProgramStart.h"
-#include "run/RunWatch.h"
-#include "run/StagingGuard.h"
+#include "run/watch/RunWatch.h"
+#include "run/staging/StagingGuard.h"
 #include "ui/ProgressDialog.h"
 
 class ProgressCallsGuard {

@@ -24,8 +24,8 @@
 #include "Seams.h"
 #include "TestFiles.h"
 #include "core/FixedNames.h"
-#include "run/StagingDirectory.h"
-#include "run/StagingGuard.h"
+#include "run/staging/StagingDirectory.h"
+#include "run/staging/StagingGuard.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "run/RunWatch.h"
+#include "run/watch/RunWatch.h"
 
 #include <tlhelp32.h>
 

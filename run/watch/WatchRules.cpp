@@ -1,4 +1,4 @@
-#include "run/WatchRules.h"
+#include "run/watch/WatchRules.h"
 
 namespace {
 

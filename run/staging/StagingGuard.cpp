@@ -1,4 +1,4 @@
-#include "run/StagingGuard.h"
+#include "run/staging/StagingGuard.h"
 
 #include <cstring>
 
@@ -6,7 +6,7 @@
 #include "core/SetupState.h"
 #include "core/SystemError.h"
 #include "core/Text.h"
-#include "run/StagingDirectory.h"
+#include "run/staging/StagingDirectory.h"
 
 namespace {
 

@@ -36,7 +36,7 @@
 #include "core/Pacing.h"
 #include "core/SetupState.h"
 #include "run/ProgramStart.h"
-#include "run/WorkFolders.h"
+#include "run/watch/WorkFolders.h"
 
 // A process of the run found by following parent ids.
 struct FollowedProcess {

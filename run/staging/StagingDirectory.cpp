@@ -1,4 +1,4 @@
-#include "run/StagingDirectory.h"
+#include "run/staging/StagingDirectory.h"
 
 #include <cstring>
 
@@ -79,7 +79,7 @@ bool isDotEntry(const char* name) { return std::strcmp(name, ".") == 0 || std::s
 // are removed, never followed), and what cannot be removed stops the stage
 // before anything is copied or run. This covers only what is there when the
 // clean-up runs: what a program of the user writes into it afterwards is kept
-// out of an elevated run by the staging guard (run/StagingGuard.h;
+// out of an elevated run by the staging guard (run/staging/StagingGuard.h;
 // docs/SECURITY.md, "The staging directory of an elevated upgrade").
 DWORD clearStagingDirectory(const char* staging) {
     DWORD attributes = GetFileAttributesA(staging);

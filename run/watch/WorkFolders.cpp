@@ -1,8 +1,8 @@
-#include "run/WorkFolders.h"
+#include "run/watch/WorkFolders.h"
 
 #include <cstring>
 
-#include "run/WatchRules.h"
+#include "run/watch/WatchRules.h"
 
 namespace {
 
