@@ -7,6 +7,7 @@ namespace {
 
 // Written only by tests, while no path is being written.
 ShortPathCall shortPathCall = nullptr;
+TempPathCall tempPath2Call = nullptr;
 
 // True when the code page writes path exactly (no character replaced, none
 // taken to a look-alike) and it fits; failed holds the code of a call that
@@ -72,10 +73,29 @@ DWORD ansiModulePath(HMODULE module, char* destination, size_t capacity) {
     return writeAnsiPath(path, destination, capacity);
 }
 
+namespace {
+
+// GetTempPath2W where Windows has it (from build 20348; Windows 10 1607 and
+// later, and Server 2016, only with the updates of March 2025 on, KB5053594):
+// for SYSTEM it gives C:\Windows\SystemTemp, "which is inaccessible to
+// non-SYSTEM processes", where GetTempPathW gives C:\Windows\Temp, in which
+// every user may create folders. For any other account the two agree. Looked
+// up at run time, since older systems lack it.
+TempPathCall tempPathCall() {
+    if (tempPath2Call != nullptr) return tempPath2Call;
+    HMODULE kernel = GetModuleHandleW(L"kernel32.dll");
+    FARPROC found = kernel != nullptr ? GetProcAddress(kernel, "GetTempPath2W") : nullptr;
+    return found != nullptr ? reinterpret_cast<TempPathCall>(reinterpret_cast<void*>(found)) : GetTempPathW;
+}
+
+}  // namespace
+
+void setTempPath2Call(TempPathCall call) { tempPath2Call = call; }
+
 DWORD ansiTempPath(char* destination, size_t capacity) {
     wchar_t path[textCapacity];
     SetLastError(0);
-    const DWORD length = GetTempPathW(textCapacity, path);
+    const DWORD length = tempPathCall()(textCapacity, path);
     if (length == 0) return fail(destination, lastErrorOr(ERROR_GEN_FAILURE));
     if (length >= textCapacity) return fail(destination, ERROR_FILENAME_EXCED_RANGE);
     return writeAnsiPath(path, destination, capacity);

@@ -29,10 +29,15 @@ DWORD writeAnsiPath(const wchar_t* path, char* destination, size_t capacity);
 DWORD ansiModulePath(HMODULE module, char* destination, size_t capacity);
 
 // The user's temporary directory, ending in a backslash, so written; the codes
-// as above.
+// as above. From GetTempPath2W where Windows has it, else GetTempPathW.
 DWORD ansiTempPath(char* destination, size_t capacity);
 
 // Test seam: the short-form query (GetShortPathNameW's signature). Null means
 // the real call.
 using ShortPathCall = DWORD(WINAPI*)(LPCWSTR longPath, LPWSTR shortPath, DWORD capacity);
 void setShortPathCall(ShortPathCall call);
+
+// Test seam: the GetTempPath2W that Windows may have (Wine 8 has none). Null
+// means the system's own, if any.
+using TempPathCall = DWORD(WINAPI*)(DWORD capacity, LPWSTR path);
+void setTempPath2Call(TempPathCall call);

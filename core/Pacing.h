@@ -22,6 +22,3 @@ inline constexpr unsigned lingeringWorkLimitMs = 10 * 60 * 1000;
 // How many processes of a run are followed by their parent process ids, where no
 // job holds them: an uninstaller and its copies are a handful.
 inline constexpr unsigned followedProcessCapacity = 64;
-// How many files a guarded staging directory may hold: a maintenance folder
-// holds a handful.
-inline constexpr unsigned stagedFileCapacity = 64;

@@ -87,9 +87,27 @@ inline constexpr const char textConsentRefused[] =
 
 // The upgrade's program would run with administrator rights from files in the
 // user's temporary directory that could not be protected from the user's other
-// programs: it is not started.
+// programs: it is not started. The first for a launcher that is not elevated,
+// the second for one that is (the advice to run it elevated would be no help).
 inline constexpr const char textUnsafeUpgrade[] =
     "Setup cannot upgrade the installed version safely from this account: the upgrade's files in the "
     "temporary directory could not be protected while they run with administrator rights. Please "
     "run Setup again as an administrator (right-click it and choose 'Run as administrator'), or "
     "uninstall the installed version via Add/Remove Programs, then restart installation.";
+inline constexpr const char textUnsafeElevatedUpgrade[] =
+    "Setup cannot upgrade the installed version safely: the upgrade's files in the temporary directory "
+    "could not be protected while they run with administrator rights. Another program may be using "
+    "them, or the temporary directory may lie on a drive that keeps no permissions. Please close other "
+    "programs, make sure the TEMP and TMP environment variables name a folder on an NTFS drive, and "
+    "restart installation, or uninstall the installed version via Add/Remove Programs.";
+
+// Setup ran out of memory while it held the files of the upgrade.
+inline constexpr const char textUpgradeOutOfMemory[] =
+    "Setup does not have enough memory to protect the upgrade's files, so it cannot upgrade the "
+    "installed version. Please close other programs and restart installation.";
+
+// Windows started the maintenance program, but handed Setup no handle to it:
+// Setup cannot tell when it has finished, so it starts nothing after it.
+inline constexpr const char textStartNotFollowed[] =
+    "Windows started the installed version's maintenance program in a way Setup cannot follow, so "
+    "Setup cannot tell when it has finished. Please wait until it has finished, then run Setup again.";

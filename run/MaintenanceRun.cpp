@@ -51,80 +51,58 @@ StepResult splitCommand(SetupState& state, char* arguments) {
 // whose work the upgrade waits for.
 struct UpgradeFolders {
     char temporary[textCapacity];  // the user's temporary directory, with its backslash
-    char staging[textCapacity];    // in it
     char source[textCapacity];     // the installed copy's maintenance folder, with its backslash
+    StagingDirectory staging;      // in the temporary directory, held from its creation
     bool elevated;                 // the launcher runs elevated, and so will the staged program
 };
 
-StepResult makeStagingDirectory(UpgradeFolders& folders) {
+// The guard's failures are told in the launcher's own words: for want of memory,
+// or as a staging that cannot be protected (with advice that fits the launcher).
+int32_t reportUnguarded(const UpgradeFolders& folders, DWORD code) {
+    if (code == ERROR_NOT_ENOUGH_MEMORY)
+        reportFailure(textUpgradeOutOfMemory);
+    else
+        reportFailure(folders.elevated ? textUnsafeElevatedUpgrade : textUnsafeUpgrade);
+    return static_cast<int32_t>(code);
+}
+
+// A new staging directory, whatever an earlier run left under its name: that
+// is removed, or moved aside, so that nothing put there before this run (by an
+// earlier run, or planted ahead of time) is loaded or run by the staged
+// program. A launcher that runs elevated runs the staged program elevated: the
+// directory is born guarded, so that no program of the user ever holds a
+// right on it or on a file copied into it.
+StepResult makeStaging(UpgradeFolders& folders) {
     const DWORD temporary = ansiTempPath(folders.temporary, sizeof folders.temporary);
     if (temporary == noAnsiForm) {
         reportFailure(textTemporaryFolderUnusable);
         return {false, static_cast<int32_t>(temporary)};
     }
     if (temporary != 0) return {false, reportFailureCode(temporary)};
-    char* staging = folders.staging;
-    if (!composeText(staging, textCapacity, folders.temporary, stagingDirectoryName))
+    char path[textCapacity];
+    if (!composeText(path, sizeof path, folders.temporary, stagingDirectoryName))
         return {false, reportCutPath()};
-    // Left from an earlier run, the directory keeps its name but not its
-    // contents: whatever cannot be removed ends the stage before anything is
-    // copied or run, so that nothing planted there ahead of time is loaded.
-    const DWORD cleared = clearStagingDirectory(staging);
-    if (cleared != 0) return {false, reportFailureCode(cleared)};
-    // A launcher that runs elevated runs the staged program elevated: the
-    // directory is born guarded, so that no program of the user ever holds a
-    // right on it or on a file copied into it.
     folders.elevated = launcherIsElevated();
-    if (folders.elevated) {
-        const DWORD code = createGuardedStaging(staging);
-        if (code == 0) return proceed;
-        reportFailure(textUnsafeUpgrade);
-        return {false, static_cast<int32_t>(code)};
+    if (!folders.elevated) {
+        const DWORD code = makeStagingDirectory(path, nullptr, folders.staging);
+        return code == 0 ? proceed : StepResult{false, reportFailureCode(code)};
     }
-    // Emptied above when it was there; nothing is copied into one that is not.
-    if (!CreateDirectoryA(staging, nullptr) && GetLastError() != ERROR_ALREADY_EXISTS)
-        return {false, reportLastError()};
-    return proceed;
-}
-
-// Copies the listed entries; 0 or the status of the first failure, reported.
-int32_t copyListedEntries(HANDLE search, WIN32_FIND_DATAA& entry, const char* source, const char* staging) {
-    int32_t status = 0;
-    do {
-        if (isDotEntry(entry.cFileName)) continue;
-        char from[textCapacity];
-        char to[textCapacity];
-        if (!composeText(from, sizeof from, source, entry.cFileName) ||
-            !composeText(to, sizeof to, staging, "\\", entry.cFileName)) {
-            status = reportCutPath();
-            break;
-        }
-        if (!CopyFileA(from, to, FALSE)) {
-            status = reportLastError();
-            break;
-        }
-    } while (FindNextFileA(search, &entry));
-    if (status == 0) {
-        DWORD code = GetLastError();
-        if (code != ERROR_NO_MORE_FILES) status = reportFailureCode(code);
-    }
-    return status;
+    const DWORD code = createGuardedStaging(path, folders.staging);
+    if (code == 0) return proceed;
+    if (code == ERROR_NOT_SUPPORTED) return {false, reportUnguarded(folders, code)};
+    return {false, reportFailureCode(code)};
 }
 
 // Every entry of the maintenance program's directory, subdirectories included
 // (their copy fails and ends the stage).
-StepResult stageMaintenanceFiles(const char* source, const char* staging) {
-    char pattern[textCapacity];
-    if (!composeText(pattern, sizeof pattern, source, "*.*")) return {false, reportCutPath()};
-    WIN32_FIND_DATAA entry;
-    HANDLE search = FindFirstFileA(pattern, &entry);
-    if (search == INVALID_HANDLE_VALUE) {
+StepResult stageMaintenanceFiles(const UpgradeFolders& folders) {
+    bool listed = false;
+    const DWORD code = copyIntoStaging(folders.source, folders.staging, listed);
+    if (!listed && code == ERROR_PATH_NOT_FOUND) {
         reportFailure(textNoMaintenanceFiles);
         return {false, 0};
     }
-    const int32_t status = copyListedEntries(search, entry, source, staging);
-    FindClose(search);
-    return {status == 0, status};
+    return code == 0 ? proceed : StepResult{false, reportFailureCode(code)};
 }
 
 StepResult stageResponseFile(const SetupState& state, const char* staging, char* arguments) {
@@ -141,20 +119,20 @@ StepResult stageResponseFile(const SetupState& state, const char* staging, char*
 }
 
 StepResult prepareUpgrade(SetupState& state, char* arguments, UpgradeFolders& folders) {
-    StepResult result = makeStagingDirectory(folders);
+    StepResult result = makeStaging(folders);
     if (!result.goOn) return result;
-    const char* staging = folders.staging;
     // A fully qualified program path always has one; kept as a guard.
     if (!directoryOf(folders.source, textCapacity, state.uninstallCommand, systemLeadByte)) {
         reportFailure(textUnusableUninstallCommand);
         return {false, ERROR_BAD_PATHNAME};
     }
-    result = stageMaintenanceFiles(folders.source, staging);
+    result = stageMaintenanceFiles(folders);
     if (!result.goOn) return result;
     if (versionTimes100(state.installedVersion) > highestUpgradableVersion) {
         reportFailure(textIllegalVersion);
         return {false, -1};
     }
+    const char* staging = folders.staging.path;
     result = stageResponseFile(state, staging, arguments);
     if (!result.goOn) return result;
     if (!composeText(state.uninstallCommand, sizeof state.uninstallCommand, staging, "\\", installerName))
@@ -163,17 +141,15 @@ StepResult prepareUpgrade(SetupState& state, char* arguments, UpgradeFolders& fo
 }
 
 // Guards the staging directory of a staged program that will run elevated
-// (run/staging/StagingGuard.h): 0, or the code of a guard that could not be had, shown;
-// the program is then not started.
+// (run/staging/StagingGuard.h): 0, or the code of a guard that could not be
+// had, shown; the program is then not started.
 int32_t guardElevatedRun(const SetupState& state, const UpgradeFolders& folders, StagingGuard& guard) {
     if (guard.folder != nullptr) return 0;
     char response[textCapacity];
     if (!composeText(response, sizeof response, state.setupDirectory, responseFileName))
         return reportCutPath();
-    const DWORD code = guardStaging(folders.staging, folders.source, response, guard);
-    if (code == 0) return 0;
-    reportFailure(textUnsafeUpgrade);
-    return static_cast<int32_t>(code);
+    const DWORD code = guardStaging(folders.staging, folders.source, response, folders.elevated, guard);
+    return code == 0 ? 0 : reportUnguarded(folders, code);
 }
 
 // Starts the maintenance program: 0, or the status of a start that did not
@@ -215,6 +191,13 @@ int32_t runAndWatch(SetupState& state, char* arguments, const UpgradeFolders* up
         releaseStagingGuard(guard);
         return result;
     }
+    if (started.process == nullptr) {
+        // Windows started the program (through the shell) but gave no handle:
+        // it may be running from the directory, which keeps its guard.
+        leaveStagingGuarded(guard);
+        reportFailure(textStartNotFollowed);
+        return ERROR_INVALID_HANDLE;
+    }
     if (upgrade == nullptr) {
         result = monitorProcess(started.process, nullptr, state.productName);
     } else {
@@ -244,14 +227,13 @@ int32_t runMaintenance(SetupState& state) {
     StepResult step = splitCommand(state, arguments);
     if (!step.goOn) return step.status;
 
-    UpgradeFolders folders = {};
-    if (state.upgradeMode) {
-        step = prepareUpgrade(state, arguments, folders);
-        if (!step.goOn) return step.status;
-    }
+    if (!state.upgradeMode) return runAndWatch(state, arguments, nullptr);
 
-    int32_t result = runAndWatch(state, arguments, state.upgradeMode ? &folders : nullptr);
-    if (result != 0) return result;
-    if (!state.upgradeMode) return 0;
-    return cleanUpStaging(folders.staging);
+    UpgradeFolders folders = {};
+    step = prepareUpgrade(state, arguments, folders);
+    const int32_t result = step.goOn ? runAndWatch(state, arguments, &folders) : step.status;
+    if (step.goOn && result == 0) return cleanUpStaging(folders.staging);
+    // Stopped early: the directory stays as it is, and is let go of.
+    letGoOfStaging(folders.staging);
+    return result;
 }

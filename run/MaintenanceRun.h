@@ -3,24 +3,28 @@
 //
 // Uninstall mode (upgradeMode 0): the program of the registered uninstall command
 // is started where it lies, with the command's arguments alone as its command
-// line. Upgrade mode: the program's directory is copied into a staging directory
-// under %TEMP%, installed versions above 1.10 are refused, the response file is
-// staged, the staged extsetup.exe runs silently with it, and the staging
-// directory is emptied (read-only files too) and removed afterwards. A staging
-// directory left from an earlier run is emptied before staging, so that nothing
-// put in it before this run (by an earlier run, or planted ahead of time) is
-// loaded or run by the staged program; whatever cannot be removed ends the
-// stage, shown with its code, before anything is copied or started. Where the
-// staged program will run elevated (the launcher is, or Windows answers that
-// the program needs administrator rights and asks the user), the directory is
-// guarded against the user's other programs from then until the run is over
-// (run/staging/StagingGuard.h); where that cannot be had, a box says so and nothing is
-// started.
+// line. Upgrade mode: a staging directory is made anew in the temporary
+// directory (GetTempPath2W where Windows has it) and held from its creation
+// (run/staging/StagingDirectory.h): a folder of its name left from an earlier
+// run is removed, or, where it cannot be, moved aside under a new name, never
+// followed through a link, so that nothing put there before this run (by an
+// earlier run, or planted ahead of time) is loaded or run by the staged
+// program. The program's directory is copied into it, installed versions above
+// 1.10 are refused, the response file is staged, the staged extsetup.exe runs
+// silently with it, and everything in the directory (whatever the program left
+// there too) is removed with it afterwards. Where the staged program will run
+// elevated (the launcher is, or Windows answers that the program needs
+// administrator rights and asks the user), the directory is guarded against
+// the user's other programs from then until the run is over
+// (run/staging/StagingGuard.h); where that cannot be had, a box says so
+// (running out of memory in words of its own) and nothing is started.
 //
 // Elevation: a program that needs administrator rights is started through the
 // shell, which asks the user for consent (run/ProgramStart.h); consent not given
 // is shown in a box of its own, nothing is started, and staged files stay as
-// after any failed start.
+// after any failed start. A start that Windows hands back without a handle
+// cannot be waited for: a box says so, nothing is started after it, and the
+// staging directory stays guarded (ERROR_INVALID_HANDLE).
 //
 // Waiting: an upgrade waits until the staged program and the processes that
 // carry on its work have ended: those it started (found in its job and by

@@ -1,139 +1,364 @@
 #include "run/staging/StagingDirectory.h"
 
+#include <winternl.h>
+
 #include <cstring>
+#include <initializer_list>
 
 #include "core/Pacing.h"
-#include "core/SetupState.h"
 #include "core/SystemError.h"
 #include "core/Text.h"
 #include "core/UserTexts.h"
 
 namespace {
 
-// CopyFileA keeps a read-only attribute, and DeleteFileA refuses such a file.
-// A link keeps its attributes: they might be those of the folder it points at.
-void makeDeletable(const char* path, DWORD attributes) {
+// Written only by tests, while no staging directory is made or removed.
+StagingDirectoryCalls testCalls = {};
+
+// Room for a path below the staging directory, in UTF-16 and in its "\\?\"
+// form: what the staged program made there may lie deeper than MAX_PATH, under
+// names the code page cannot write.
+constexpr size_t widePathCapacity = 32768;
+// Folders nested deeper than this are not entered: left, and told.
+constexpr unsigned nestingLimit = 64;
+// An entry that is not what its listing named: swapped since, or a link that
+// the open followed after all.
+constexpr DWORD entryNotAsListed = ERROR_CANT_ACCESS_FILE;
+
+// The extended form of a full path in the code page ("\\?\C:\...", for a share
+// "\\?\UNC\server\share\..."); prefix is "\\?\" for the Windows calls, "\??\"
+// for NtCreateFile. The length written, 0 when it does not fit.
+size_t extendedPath(const char* path, const wchar_t* prefix, wchar_t* out, size_t capacity) {
+    const bool share = path[0] == '\\' && path[1] == '\\';
+    size_t length = 0;
+    for (const wchar_t* part : {prefix, share ? L"UNC" : L""})
+        for (; *part != L'\0' && length + 1 < capacity; ++part) out[length++] = *part;
+    const int room = static_cast<int>(capacity - length);
+    const int written =
+        MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, share ? path + 1 : path, -1, out + length, room);
+    return written > 0 ? length + static_cast<size_t>(written) - 1 : 0;
+}
+
+ULONGLONG fileIdOf(const BY_HANDLE_FILE_INFORMATION& info) {
+    return static_cast<ULONGLONG>(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
+}
+
+constexpr DWORD kindBits = FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT;
+
+// ---- Removal, never through a link.
+
+// An entry as its directory's listing named it.
+struct ListedEntry {
+    DWORD attributes;
+    ULONGLONG fileId;  // 0: not known (the directory itself, found by its name)
+};
+
+struct Removal {
+    wchar_t* path;  // the entry at hand, in the extended form
+    size_t length;
+    DWORD volume;  // the staging directory's: nothing on another volume is touched
+    bool volumeKnown;
+    bool show;  // clean-up: each failure shown and passed over; else the first ends it, unshown
+};
+
+DWORD failure(const Removal& removal, DWORD code) {
+    if (removal.show) reportFailureCode(code);
+    return code;
+}
+
+HANDLE openEntry(const wchar_t* path, bool directory) {
+    auto open = testCalls.openEntry != nullptr ? testCalls.openEntry : CreateFileW;
+    // No delete sharing: while it is held, nobody renames it or puts another
+    // entry in its place. Its own link, never what a link points at.
+    const DWORD access = DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE |
+                         (directory ? FILE_LIST_DIRECTORY | FILE_TRAVERSE : 0);
+    return open(path, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+}
+
+// The handle holds what the listing named: the same kind (link, directory or
+// file), the same file, on the staging directory's volume. Wine opens a Unix
+// link as what it points at, whatever the flags say: its listing still calls
+// it a link, and the two then disagree.
+DWORD checkEntry(Removal& removal, HANDLE entry, const ListedEntry& listed,
+                 BY_HANDLE_FILE_INFORMATION& info) {
+    if (!GetFileInformationByHandle(entry, &info)) return lastErrorOr(ERROR_GEN_FAILURE);
+    if (!removal.volumeKnown) {
+        removal.volume = info.dwVolumeSerialNumber;
+        removal.volumeKnown = true;
+    }
+    if ((info.dwFileAttributes & kindBits) != (listed.attributes & kindBits) ||
+        info.dwVolumeSerialNumber != removal.volume ||
+        (listed.fileId != 0 && fileIdOf(info) != listed.fileId))
+        return entryNotAsListed;
+    return 0;
+}
+
+// Deletes the entry through its handle. A read-only, hidden or system file
+// cannot be deleted as it is; its attributes are cleared through the same
+// handle first, unless it has a second name elsewhere (that file is not ours
+// to change).
+DWORD deleteThrough(HANDLE entry, const BY_HANDLE_FILE_INFORMATION& info) {
     const DWORD inTheWay = FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM;
-    if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 && (attributes & inTheWay) != 0)
-        SetFileAttributesA(path, FILE_ATTRIBUTE_NORMAL);
-}
-
-DWORD removeStagingEntry(const char* path, DWORD attributes);
-
-// Each listing below is opened by its operation, walked by a helper that
-// returns a status, and closed on the one path back.
-
-// Removes the listed entries; 0 or the code of the first one that could not be
-// removed (the rest is then left as it is).
-DWORD removeListedEntries(HANDLE search, WIN32_FIND_DATAA& entry, const char* directory) {
-    DWORD status = 0;
-    do {
-        if (isDotEntry(entry.cFileName)) continue;
-        char path[textCapacity];
-        // A name that does not fit cannot be removed, and must not be left there.
-        if (!composeText(path, sizeof path, directory, "\\", entry.cFileName))
-            status = ERROR_FILENAME_EXCED_RANGE;
-        else
-            status = removeStagingEntry(path, entry.dwFileAttributes);
-    } while (status == 0 && FindNextFileA(search, &entry));
-    if (status == 0) {
-        DWORD code = GetLastError();
-        if (code != ERROR_NO_MORE_FILES) status = code != 0 ? code : ERROR_GEN_FAILURE;
+    const bool directory = (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+    if ((info.dwFileAttributes & inTheWay) != 0 && (directory || info.nNumberOfLinks <= 1)) {
+        FILE_BASIC_INFO basic;
+        std::memset(&basic, 0, sizeof basic);
+        basic.FileAttributes = info.dwFileAttributes & ~(inTheWay | kindBits);
+        if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+        SetFileInformationByHandle(entry, FileBasicInfo, &basic, sizeof basic);
     }
-    return status;
+    FILE_DISPOSITION_INFO disposition = {TRUE};
+    if (SetFileInformationByHandle(entry, FileDispositionInfo, &disposition, sizeof disposition)) return 0;
+    return lastErrorOr(ERROR_GEN_FAILURE);
 }
 
-// Removes everything inside the directory.
-DWORD emptyDirectory(const char* directory) {
-    char pattern[textCapacity];
-    if (!composeText(pattern, sizeof pattern, directory, "\\", "*.*")) return ERROR_FILENAME_EXCED_RANGE;
-    WIN32_FIND_DATAA entry;
-    HANDLE search = FindFirstFileA(pattern, &entry);
-    if (search == INVALID_HANDLE_VALUE) return lastErrorOr(ERROR_GEN_FAILURE);
-    const DWORD status = removeListedEntries(search, entry, directory);
-    FindClose(search);
-    return status;
-}
+DWORD removeEntry(Removal& removal, const ListedEntry& listed, unsigned depth, bool enter);
 
-// A junction or symbolic link is removed itself and never followed: emptying the
-// staging directory must not reach into the folder a link points at.
-DWORD removeStagingEntry(const char* path, DWORD attributes) {
-    bool directory = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
-    makeDeletable(path, attributes);
-    if (directory && (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
-        DWORD status = emptyDirectory(path);
-        if (status != 0) return status;
+// Removes every entry of a directory, listed through its own held handle.
+// started: the first listing call succeeded. 0; or, removing silently, the
+// first failure; a listing that broke off is returned (not shown) either way.
+DWORD emptyThrough(Removal& removal, HANDLE folder, unsigned depth, bool& started) {
+    alignas(LONGLONG) BYTE listing[4096];
+    FILE_INFO_BY_HANDLE_CLASS next = FileIdBothDirectoryRestartInfo;
+    started = false;
+    for (;;) {
+        if (!GetFileInformationByHandleEx(folder, next, listing, sizeof listing)) {
+            const DWORD code = lastErrorOr(ERROR_GEN_FAILURE);
+            return code == ERROR_NO_MORE_FILES ? 0 : code;
+        }
+        started = true;
+        next = FileIdBothDirectoryInfo;
+        for (BYTE* at = listing;;) {
+            const auto* entry = reinterpret_cast<const FILE_ID_BOTH_DIR_INFO*>(at);
+            const size_t nameLength = entry->FileNameLength / sizeof(wchar_t);
+            const bool dots = (nameLength == 1 || nameLength == 2) && entry->FileName[0] == L'.' &&
+                              entry->FileName[nameLength - 1] == L'.';
+            if (!dots) {
+                const size_t before = removal.length;
+                DWORD code = ERROR_FILENAME_EXCED_RANGE;
+                if (before + 1 + nameLength < widePathCapacity) {
+                    removal.path[removal.length++] = L'\\';
+                    std::memcpy(removal.path + removal.length, entry->FileName, entry->FileNameLength);
+                    removal.length += nameLength;
+                    removal.path[removal.length] = L'\0';
+                    const ListedEntry listed = {entry->FileAttributes,
+                                                static_cast<ULONGLONG>(entry->FileId.QuadPart)};
+                    code = removeEntry(removal, listed, depth, true);
+                } else {
+                    failure(removal, code);
+                }
+                removal.length = before;
+                removal.path[before] = L'\0';
+                if (code != 0 && !removal.show) return code;
+            }
+            if (entry->NextEntryOffset == 0) break;
+            at += entry->NextEntryOffset;
+        }
     }
-    BOOL removed = directory ? RemoveDirectoryA(path) : DeleteFileA(path);
-    return removed ? 0 : lastErrorOr(ERROR_GEN_FAILURE);
+}
+
+// Removes one entry: a link itself, a file, or a plain directory with
+// everything in it (entered only when enter is set). 0, or its failure's code
+// (shown when removal.show).
+DWORD removeEntry(Removal& removal, const ListedEntry& listed, unsigned depth, bool enter) {
+    const bool plainDirectory = (listed.attributes & kindBits) == FILE_ATTRIBUTE_DIRECTORY;
+    HANDLE entry = openEntry(removal.path, plainDirectory);
+    if (entry == INVALID_HANDLE_VALUE) return failure(removal, lastErrorOr(ERROR_GEN_FAILURE));
+    BY_HANDLE_FILE_INFORMATION info;
+    DWORD code = checkEntry(removal, entry, listed, info);
+    // Shown, the troubles of what is inside were shown and passed over; the
+    // directory's own removal then fails and is shown too.
+    bool started = false;
+    if (code == 0 && plainDirectory && enter)
+        code = depth >= nestingLimit ? ERROR_FILENAME_EXCED_RANGE
+                                     : emptyThrough(removal, entry, depth + 1, started);
+    if (code == 0) code = deleteThrough(entry, info);
+    CloseHandle(entry);
+    return code != 0 ? failure(removal, code) : 0;
+}
+
+struct WidePath {
+    wchar_t* text;
+    size_t length;
+};
+
+DWORD allocatePath(WidePath& path, const char* ansi) {
+    path.text = static_cast<wchar_t*>(LocalAlloc(LMEM_FIXED, widePathCapacity * sizeof(wchar_t)));
+    if (path.text == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
+    path.length = extendedPath(ansi, L"\\\\?\\", path.text, widePathCapacity);
+    return path.length != 0 ? 0 : ERROR_FILENAME_EXCED_RANGE;
+}
+
+void freePath(WidePath& path) {
+    if (path.text != nullptr) LocalFree(path.text);
+    path.text = nullptr;
+}
+
+// A leftover that cannot be removed (held open; guarded by an earlier elevated
+// run whose end the user did not wait for, which the user may still rename,
+// holding the right to delete children in the temporary directory; a link Wine
+// cannot remove) gives up its name: it is moved to a new name beside it. A
+// rename moves a link itself, never what it points at.
+DWORD moveAside(const wchar_t* path, size_t length) {
+    wchar_t aside[textCapacity + 32];
+    if (length + 16 >= sizeof aside / sizeof aside[0]) return ERROR_FILENAME_EXCED_RANGE;
+    const unsigned long seed = GetTickCount() ^ (GetCurrentProcessId() << 12);
+    DWORD code = ERROR_ALREADY_EXISTS;
+    for (unsigned long attempt = 0; attempt < 16 && code == ERROR_ALREADY_EXISTS; ++attempt) {
+        std::memcpy(aside, path, length * sizeof(wchar_t));
+        std::memcpy(aside + length, L".old-", 5 * sizeof(wchar_t));
+        for (unsigned digit = 0; digit < 8; ++digit)
+            aside[length + 5 + digit] = L"0123456789abcdef"[((seed + attempt) >> (28 - 4 * digit)) & 0xf];
+        aside[length + 13] = L'\0';
+        if (MoveFileExW(path, aside, 0)) return 0;
+        code = lastErrorOr(ERROR_GEN_FAILURE);
+        if (code == ERROR_FILE_EXISTS) code = ERROR_ALREADY_EXISTS;
+    }
+    return code;
+}
+
+// Whatever stands at the staging directory's name is removed, or moved aside.
+DWORD clearTheWay(const char* path) {
+    WidePath wide = {};
+    DWORD code = allocatePath(wide, path);
+    WIN32_FIND_DATAW found;
+    HANDLE search = code == 0 ? FindFirstFileW(wide.text, &found) : INVALID_HANDLE_VALUE;
+    if (code == 0 && search == INVALID_HANDLE_VALUE) {
+        code = lastErrorOr(ERROR_GEN_FAILURE);
+        if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) code = 0;
+    } else if (code == 0) {
+        FindClose(search);
+        Removal removal = {wide.text, wide.length, 0, false, false};
+        if (removeEntry(removal, {found.dwFileAttributes, 0}, 0, true) != 0)
+            code = moveAside(wide.text, wide.length);
+    }
+    freePath(wide);
+    return code;
+}
+
+// Created and opened in one step, so that the launcher holds the directory
+// from its first moment: with the rights to read and set its descriptor and to
+// list it, without delete sharing. Not with delete access: a program whose
+// current directory it becomes opens it without delete sharing, which a handle
+// of ours with delete access would refuse. NtCreateFile (winternl.h) is looked
+// up in ntdll, which every process has loaded: the launcher's imports stay as
+// they are, and only an upgrade needs it.
+DWORD createHeld(const char* path, PSECURITY_DESCRIPTOR descriptor, HANDLE& handle) {
+    handle = nullptr;
+    HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+    auto create = testCalls.ntCreateFile;
+    if (create == nullptr && ntdll != nullptr)
+        create = reinterpret_cast<NtCreateFileCall>(
+            reinterpret_cast<void*>(GetProcAddress(ntdll, "NtCreateFile")));
+    using StatusToError = ULONG(NTAPI*)(NTSTATUS);
+    auto toError = ntdll != nullptr ? reinterpret_cast<StatusToError>(reinterpret_cast<void*>(
+                                          GetProcAddress(ntdll, "RtlNtStatusToDosError")))
+                                    : nullptr;
+    if (create == nullptr || toError == nullptr) return ERROR_PROC_NOT_FOUND;
+    wchar_t name[textCapacity + 16];
+    const size_t length = extendedPath(path, L"\\??\\", name, sizeof name / sizeof name[0]);
+    if (length == 0) return ERROR_FILENAME_EXCED_RANGE;
+    UNICODE_STRING text = {static_cast<USHORT>(length * sizeof(wchar_t)),
+                           static_cast<USHORT>((length + 1) * sizeof(wchar_t)), name};
+    OBJECT_ATTRIBUTES attributes;
+    InitializeObjectAttributes(&attributes, &text, OBJ_CASE_INSENSITIVE, nullptr, descriptor);
+    IO_STATUS_BLOCK io;
+    const ACCESS_MASK access =
+        READ_CONTROL | WRITE_DAC | FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | SYNCHRONIZE;
+    const NTSTATUS status = create(&handle, access, &attributes, &io, nullptr, FILE_ATTRIBUTE_NORMAL,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_CREATE,
+                                   FILE_DIRECTORY_FILE | FILE_SYNCHRONOUS_IO_NONALERT, nullptr, 0);
+    if (NT_SUCCESS(status)) return 0;
+    handle = nullptr;
+    const ULONG code = toError(status);
+    return code != 0 ? code : ERROR_GEN_FAILURE;
+}
+
+// The directory itself, at the end: no longer held (see createHeld), opened
+// anew by its name, never through a link, and removed only when it is the
+// directory made.
+void removeStagingItself(StagingDirectory& directory, Removal& removal) {
+    letGoOfStaging(directory);
+    removeEntry(removal, {FILE_ATTRIBUTE_DIRECTORY, directory.fileId}, 0, false);
 }
 
 }  // namespace
 
 bool isDotEntry(const char* name) { return std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0; }
 
-// The staging directory's name is fixed and %TEMP% is writable by every program
-// of the user, so a folder of that name may already hold anything: files of an
-// earlier run, or DLLs and programs put there ahead of time to be loaded or run
-// by the elevated installer. Everything in it is removed before staging (links
-// are removed, never followed), and what cannot be removed stops the stage
-// before anything is copied or run. This covers only what is there when the
-// clean-up runs: what a program of the user writes into it afterwards is kept
-// out of an elevated run by the staging guard (run/staging/StagingGuard.h;
-// docs/SECURITY.md, "The staging directory of an elevated upgrade").
-DWORD clearStagingDirectory(const char* staging) {
-    DWORD attributes = GetFileAttributesA(staging);
-    DWORD status = 0;
-    if (attributes == INVALID_FILE_ATTRIBUTES) {
-        DWORD code = GetLastError();
-        if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return 0;
-        status = code != 0 ? code : ERROR_GEN_FAILURE;
-    } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0 ||
-               (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-        // A file or a link in the directory's place.
-        status = removeStagingEntry(staging, attributes);
-    } else {
-        status = emptyDirectory(staging);
+void setStagingDirectoryCalls(const StagingDirectoryCalls* calls) {
+    testCalls = calls != nullptr ? *calls : StagingDirectoryCalls{};
+}
+
+DWORD makeStagingDirectory(const char* path, PSECURITY_DESCRIPTOR descriptor, StagingDirectory& directory) {
+    std::memset(&directory, 0, sizeof directory);
+    if (!composeText(directory.path, sizeof directory.path, path)) return ERROR_FILENAME_EXCED_RANGE;
+    DWORD code = clearTheWay(path);
+    if (code == 0) code = createHeld(path, descriptor, directory.handle);
+    BY_HANDLE_FILE_INFORMATION info;
+    if (code == 0 && !GetFileInformationByHandle(directory.handle, &info))
+        code = lastErrorOr(ERROR_GEN_FAILURE);
+    if (code != 0) {
+        letGoOfStaging(directory);
+        return code;
     }
+    directory.volume = info.dwVolumeSerialNumber;
+    directory.fileId = fileIdOf(info);
+    return 0;
+}
+
+DWORD copyIntoStaging(const char* sourceFolder, const StagingDirectory& directory, bool& sourceListed) {
+    auto copy = testCalls.copyFile != nullptr ? testCalls.copyFile : CopyFileA;
+    char pattern[textCapacity];
+    sourceListed = false;
+    if (!composeText(pattern, sizeof pattern, sourceFolder, "*.*")) return ERROR_FILENAME_EXCED_RANGE;
+    WIN32_FIND_DATAA entry;
+    HANDLE search = FindFirstFileA(pattern, &entry);
+    if (search == INVALID_HANDLE_VALUE) return ERROR_PATH_NOT_FOUND;
+    sourceListed = true;
+    DWORD status = 0;
+    do {
+        if (isDotEntry(entry.cFileName)) continue;
+        char from[textCapacity];
+        char to[textCapacity];
+        if (!composeText(from, sizeof from, sourceFolder, entry.cFileName) ||
+            !composeText(to, sizeof to, directory.path, "\\", entry.cFileName))
+            status = ERROR_FILENAME_EXCED_RANGE;
+        else if (!copy(from, to, FALSE))
+            status = lastErrorOr(ERROR_GEN_FAILURE);
+    } while (status == 0 && FindNextFileA(search, &entry));
+    if (status == 0 && GetLastError() != ERROR_NO_MORE_FILES) status = lastErrorOr(ERROR_GEN_FAILURE);
+    FindClose(search);
     return status;
 }
 
-namespace {
-
-// Deletes the listed files. Deletion troubles are shown and passed over; only a
-// broken listing ends it: 0, or that listing's code, reported once it is closed.
-DWORD deleteListedFiles(HANDLE search, WIN32_FIND_DATAA& entry, const char* staging) {
-    do {
-        if (isDotEntry(entry.cFileName)) continue;
-        char path[textCapacity];
-        if (!composeText(path, sizeof path, staging, "\\", entry.cFileName)) {
-            reportSystemError(ERROR_FILENAME_EXCED_RANGE);
-            continue;
-        }
-        makeDeletable(path, entry.dwFileAttributes);
-        if (!DeleteFileA(path)) reportFailureCode(GetLastError());
-    } while (FindNextFileA(search, &entry));
-    const DWORD code = GetLastError();
-    if (code == ERROR_NO_MORE_FILES) return 0;
-    return code != 0 ? code : ERROR_GEN_FAILURE;
+int32_t cleanUpStaging(StagingDirectory& directory) {
+    Sleep(cleanupPauseMs);
+    WidePath wide = {};
+    const DWORD code = allocatePath(wide, directory.path);
+    if (code != 0) {
+        freePath(wide);
+        letGoOfStaging(directory);
+        return reportSystemError(code);
+    }
+    Removal removal = {wide.text, wide.length, directory.volume, true, true};
+    bool started = false;
+    const DWORD broken = emptyThrough(removal, directory.handle, 1, started);
+    int32_t status = 0;
+    if (!started) {
+        reportFailure(textNoStagedFiles);
+    } else if (broken != 0) {
+        // The directory is not removed while a listing of it broke off.
+        status = reportFailureCode(broken);
+        letGoOfStaging(directory);
+    }
+    if (status == 0) removeStagingItself(directory, removal);
+    freePath(wide);
+    return status;
 }
 
-}  // namespace
-
-int32_t cleanUpStaging(const char* staging) {
-    Sleep(cleanupPauseMs);
-    char pattern[textCapacity];
-    if (!composeText(pattern, sizeof pattern, staging, "\\", "*.*"))
-        return reportSystemError(ERROR_FILENAME_EXCED_RANGE);
-    WIN32_FIND_DATAA entry;
-    HANDLE search = FindFirstFileA(pattern, &entry);
-    if (search == INVALID_HANDLE_VALUE) {
-        reportFailure(textNoStagedFiles);
-    } else {
-        const DWORD code = deleteListedFiles(search, entry, staging);
-        FindClose(search);
-        if (code != 0) return reportFailureCode(code);
-    }
-    if (!RemoveDirectoryA(staging)) reportFailureCode(GetLastError());
-    return 0;
+void letGoOfStaging(StagingDirectory& directory) {
+    if (directory.handle != nullptr) CloseHandle(directory.handle);
+    directory.handle = nullptr;
 }

@@ -6,7 +6,6 @@
 #include "core/SetupState.h"
 #include "core/SystemError.h"
 #include "core/Text.h"
-#include "run/staging/StagingDirectory.h"
 
 namespace {
 
@@ -19,32 +18,63 @@ BOOL setDescriptor(HANDLE object, PSECURITY_DESCRIPTOR descriptor) {
     return set(object, DACL_SECURITY_INFORMATION, descriptor);
 }
 
+HLOCAL allocate(SIZE_T size) {
+    auto alloc = testCalls.localAlloc != nullptr ? testCalls.localAlloc : LocalAlloc;
+    return alloc(LMEM_FIXED, size);
+}
+
 // The guard's descriptor: SYSTEM and Administrators keep full control (the
 // elevated program reads and runs its files and may write its own, a log); the
 // owner, the user when the launcher is not elevated, may read and run, and the
 // OWNER RIGHTS entry takes its implicit right to change the descriptor. Nothing
 // is inherited from the temporary directory, where the user has full control;
-// what the program creates in the directory inherits its entries.
+// what the program creates in the directory inherits its entries. For a
+// launcher that is not elevated, what the program creates also inherits an
+// entry that lets the user who runs the launcher list, unmark and delete it,
+// so that the launcher can clean up after the program: it gives no right to
+// add, write or rename anything.
 struct LockedDescriptor {
     SECURITY_DESCRIPTOR descriptor;
     DWORD acl[128];  // the ACL the descriptor points to; DWORD-aligned
 };
 
-bool buildLockedDescriptor(LockedDescriptor& locked, BYTE inheritance) {
+constexpr DWORD cleanUpRights =
+    DELETE | FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE;
+
+// The user the launcher runs as, into sid (SECURITY_MAX_SID_SIZE bytes).
+bool launcherUser(BYTE* sid) {
+    HANDLE token = nullptr;
+    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+    DWORD user[(sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE) / sizeof(DWORD) + 1];
+    DWORD size = 0;
+    const bool read = GetTokenInformation(token, TokenUser, user, sizeof user, &size) != FALSE;
+    CloseHandle(token);
+    return read && CopySid(SECURITY_MAX_SID_SIZE, sid, reinterpret_cast<TOKEN_USER*>(user)->User.Sid);
+}
+
+// folder: the directory's descriptor, whose entries what is made in it
+// inherits; cleanedUpByUser: with the user's entry for the clean-up.
+bool buildLockedDescriptor(LockedDescriptor& locked, bool folder, bool cleanedUpByUser) {
     const WELL_KNOWN_SID_TYPE holders[3] = {WinLocalSystemSid, WinBuiltinAdministratorsSid,
                                             WinCreatorOwnerRightsSid};
-    const DWORD rights[3] = {FILE_ALL_ACCESS, FILE_ALL_ACCESS, FILE_GENERIC_READ | FILE_GENERIC_EXECUTE};
-    BYTE sids[3][SECURITY_MAX_SID_SIZE];
+    const DWORD rights[4] = {FILE_ALL_ACCESS, FILE_ALL_ACCESS, FILE_GENERIC_READ | FILE_GENERIC_EXECUTE,
+                             cleanUpRights};
+    const BYTE inheritance = folder ? OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE : 0;
+    const unsigned count = folder && cleanedUpByUser ? 4 : 3;
+    BYTE sids[4][SECURITY_MAX_SID_SIZE];
     DWORD aclSize = sizeof(ACL);
-    for (unsigned i = 0; i < 3; ++i) {
+    for (unsigned i = 0; i < count; ++i) {
         DWORD size = sizeof sids[i];
-        if (!CreateWellKnownSid(holders[i], nullptr, sids[i], &size)) return false;
+        if (i < 3 ? !CreateWellKnownSid(holders[i], nullptr, sids[i], &size) : !launcherUser(sids[i]))
+            return false;
         aclSize += sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD) + GetLengthSid(sids[i]);
     }
     ACL* acl = reinterpret_cast<ACL*>(locked.acl);
     if (aclSize > sizeof locked.acl || !InitializeAcl(acl, aclSize, ACL_REVISION)) return false;
-    for (unsigned i = 0; i < 3; ++i)
-        if (!AddAccessAllowedAceEx(acl, ACL_REVISION, inheritance, rights[i], sids[i])) return false;
+    for (unsigned i = 0; i < count; ++i) {
+        const BYTE flags = i < 3 ? inheritance : inheritance | INHERIT_ONLY_ACE;
+        if (!AddAccessAllowedAceEx(acl, ACL_REVISION, flags, rights[i], sids[i])) return false;
+    }
     return InitializeSecurityDescriptor(&locked.descriptor, SECURITY_DESCRIPTOR_REVISION) &&
            SetSecurityDescriptorDacl(&locked.descriptor, TRUE, acl, FALSE) &&
            SetSecurityDescriptorControl(&locked.descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
@@ -55,7 +85,7 @@ DWORD readDescriptor(HANDLE object, PSECURITY_DESCRIPTOR& copy) {
     DWORD needed = 0;
     GetKernelObjectSecurity(object, DACL_SECURITY_INFORMATION, nullptr, 0, &needed);
     if (needed == 0) return lastErrorOr(ERROR_GEN_FAILURE);
-    copy = LocalAlloc(LMEM_FIXED, needed);
+    copy = allocate(needed);
     if (copy == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
     if (GetKernelObjectSecurity(object, DACL_SECURITY_INFORMATION, copy, needed, &needed)) return 0;
     DWORD code = lastErrorOr(ERROR_GEN_FAILURE);
@@ -66,7 +96,7 @@ DWORD readDescriptor(HANDLE object, PSECURITY_DESCRIPTOR& copy) {
 // A file system without descriptors (FAT, exFAT) takes a new one without a
 // word and keeps nothing; its volume says so beforehand: FILE_PERSISTENT_ACLS,
 // "The specified volume preserves and enforces access control lists", is
-// missing. Asked once, of the directory: the staged files lie on its volume.
+// missing. Asked of the directory: the staged files lie on its volume.
 DWORD volumeKeepsDescriptors(HANDLE folder) {
     auto query = testCalls.getVolumeInformation != nullptr ? testCalls.getVolumeInformation
                                                            : GetVolumeInformationByHandleW;
@@ -90,21 +120,6 @@ DWORD checkPlain(HANDLE object, bool directory) {
     if (isDirectory != directory || (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0)
         return ERROR_INVALID_DATA;
     return directory || info.nNumberOfLinks == 1 ? 0 : ERROR_INVALID_DATA;
-}
-
-// Held without delete sharing, the directory cannot be renamed away and
-// replaced; WRITE_DAC, granted now, puts its descriptor back afterwards. A
-// handle that carries no data access takes no part in sharing: hence the
-// listing right. Refused, before anything is changed, on a volume that keeps
-// no descriptors.
-DWORD holdFolder(const char* staging, StagingGuard& guard) {
-    const DWORD access = READ_CONTROL | WRITE_DAC | FILE_LIST_DIRECTORY | FILE_TRAVERSE | SYNCHRONIZE;
-    HANDLE folder = CreateFileA(staging, access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (folder == INVALID_HANDLE_VALUE) return lastErrorOr(ERROR_GEN_FAILURE);
-    guard.folder = folder;
-    DWORD status = checkPlain(folder, true);
-    return status != 0 ? status : volumeKeepsDescriptors(folder);
 }
 
 // Files of different lengths part where one read comes up shorter.
@@ -167,6 +182,20 @@ struct FileCheck {
     StagingGuard* guard;
 };
 
+// Room for one more held file: the table doubles when it is full.
+DWORD roomForOneMore(StagingGuard& guard) {
+    if (guard.fileCount < guard.fileCapacity) return 0;
+    if (guard.fileCapacity > 0x10000000u / sizeof(GuardedFile)) return ERROR_NOT_ENOUGH_MEMORY;
+    const unsigned capacity = guard.fileCapacity == 0 ? 16 : guard.fileCapacity * 2;
+    auto* files = static_cast<GuardedFile*>(allocate(capacity * sizeof(GuardedFile)));
+    if (files == nullptr) return ERROR_NOT_ENOUGH_MEMORY;
+    if (guard.fileCount > 0) std::memcpy(files, guard.files, guard.fileCount * sizeof(GuardedFile));
+    if (guard.files != nullptr) LocalFree(guard.files);
+    guard.files = files;
+    guard.fileCapacity = capacity;
+    return 0;
+}
+
 // Held without write or delete sharing, a staged file can be neither changed
 // nor replaced nor removed, and the open fails with a sharing violation while
 // anyone else holds it open for writing or deleting: a handle opened before
@@ -176,19 +205,20 @@ DWORD holdStagedFile(const WIN32_FIND_DATAA& entry, void* context) {
     StagingGuard& guard = *check.guard;
     if ((entry.dwFileAttributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) != 0)
         return ERROR_INVALID_DATA;
-    if (guard.fileCount >= stagedFileCapacity) return ERROR_TOO_MANY_OPEN_FILES;
+    DWORD status = roomForOneMore(guard);
+    if (status != 0) return status;
     char path[textCapacity];
     if (!composeText(path, sizeof path, check.staging, "\\", entry.cFileName))
         return ERROR_FILENAME_EXCED_RANGE;
     HANDLE file = CreateFileA(path, GENERIC_READ | WRITE_DAC, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                               FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
     if (file == INVALID_HANDLE_VALUE) return lastErrorOr(ERROR_GEN_FAILURE);
-    const unsigned at = guard.fileCount++;
-    guard.files[at] = file;
-    DWORD status = checkPlain(file, false);
+    GuardedFile& held = guard.files[guard.fileCount++];
+    held = {file, nullptr};
+    status = checkPlain(file, false);
     // Its own descriptor too: entries someone gave it while it was theirs stay
     // when only the directory's change, and would let them add a stream to it.
-    if (status == 0) status = lockObject(file, *check.locked, guard.fileDescriptors[at]);
+    if (status == 0) status = lockObject(file, *check.locked, held.descriptor);
     if (status == 0)
         status = compareWithSource(file, entry.cFileName, check.sourceFolder, check.responseSource);
     return status;
@@ -201,18 +231,21 @@ DWORD countSource(const WIN32_FIND_DATAA& entry, void* context) {
     return 0;
 }
 
-DWORD takeStaging(const char* staging, const char* sourceFolder, const char* responseSource,
-                  StagingGuard& guard) {
+DWORD takeStaging(const StagingDirectory& directory, const char* sourceFolder, const char* responseSource,
+                  bool launcherElevated, StagingGuard& guard) {
     LockedDescriptor folderLock;
     LockedDescriptor fileLock;
-    if (!buildLockedDescriptor(folderLock, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE) ||
-        !buildLockedDescriptor(fileLock, 0))
+    if (!buildLockedDescriptor(folderLock, true, !launcherElevated) ||
+        !buildLockedDescriptor(fileLock, false, false))
         return lastErrorOr(ERROR_GEN_FAILURE);
-    DWORD status = holdFolder(staging, guard);
+    // Held since its creation, without delete sharing: it is the directory made.
+    guard.folder = directory.handle;
+    DWORD status = checkPlain(guard.folder, true);
+    if (status == 0) status = volumeKeepsDescriptors(guard.folder);
     if (status == 0) status = lockObject(guard.folder, folderLock, guard.folderDescriptor);
     // Listed only once the directory is locked: nothing can be added after.
-    FileCheck check = {staging, sourceFolder, responseSource, &fileLock, &guard};
-    if (status == 0) status = visitEntries(staging, "\\*.*", holdStagedFile, &check);
+    FileCheck check = {directory.path, sourceFolder, responseSource, &fileLock, &guard};
+    if (status == 0) status = visitEntries(directory.path, "\\*.*", holdStagedFile, &check);
     // Every file held is one that was staged; as many as were staged means
     // none is missing.
     unsigned fromSource = 0;
@@ -226,47 +259,38 @@ void letGo(HANDLE object, PSECURITY_DESCRIPTOR saved, bool putBack) {
         if (putBack) setDescriptor(object, saved);
         LocalFree(saved);
     }
-    if (object != nullptr) CloseHandle(object);
 }
-
-}  // namespace
-
-DWORD createGuardedStaging(const char* staging) {
-    if (!RemoveDirectoryA(staging)) {
-        DWORD code = lastErrorOr(ERROR_GEN_FAILURE);
-        if (code != ERROR_FILE_NOT_FOUND && code != ERROR_PATH_NOT_FOUND) return code;
-    }
-    LockedDescriptor locked;
-    if (!buildLockedDescriptor(locked, OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE))
-        return lastErrorOr(ERROR_GEN_FAILURE);
-    SECURITY_ATTRIBUTES attributes = {sizeof attributes, &locked.descriptor, FALSE};
-    auto create = testCalls.createDirectory != nullptr ? testCalls.createDirectory : CreateDirectoryA;
-    if (!create(staging, &attributes)) return lastErrorOr(ERROR_GEN_FAILURE);
-    // A volume that keeps no descriptors (FAT) created it without a word.
-    StagingGuard created = {};
-    DWORD status = holdFolder(staging, created);
-    if (created.folder != nullptr) CloseHandle(created.folder);
-    return status;
-}
-
-DWORD guardStaging(const char* staging, const char* sourceFolder, const char* responseSource,
-                   StagingGuard& guard) {
-    std::memset(&guard, 0, sizeof guard);
-    const DWORD status = takeStaging(staging, sourceFolder, responseSource, guard);
-    if (status != 0) releaseStagingGuard(guard);
-    return status;
-}
-
-namespace {
 
 void letGoOfAll(StagingGuard& guard, bool putBack) {
-    for (unsigned i = 0; i < guard.fileCount && i < stagedFileCapacity; ++i)
-        letGo(guard.files[i], guard.fileDescriptors[i], putBack);
+    for (unsigned i = 0; i < guard.fileCount; ++i) {
+        letGo(guard.files[i].handle, guard.files[i].descriptor, putBack);
+        CloseHandle(guard.files[i].handle);
+    }
+    if (guard.files != nullptr) LocalFree(guard.files);
+    // The directory's handle is the staging directory's, which lets go of it.
     letGo(guard.folder, guard.folderDescriptor, putBack);
     std::memset(&guard, 0, sizeof guard);
 }
 
 }  // namespace
+
+DWORD createGuardedStaging(const char* path, StagingDirectory& directory) {
+    LockedDescriptor locked;
+    if (!buildLockedDescriptor(locked, true, false)) return lastErrorOr(ERROR_GEN_FAILURE);
+    DWORD status = makeStagingDirectory(path, &locked.descriptor, directory);
+    // A volume that keeps no descriptors (FAT) created it without a word.
+    if (status == 0) status = volumeKeepsDescriptors(directory.handle);
+    if (status != 0) letGoOfStaging(directory);
+    return status;
+}
+
+DWORD guardStaging(const StagingDirectory& directory, const char* sourceFolder, const char* responseSource,
+                   bool launcherElevated, StagingGuard& guard) {
+    std::memset(&guard, 0, sizeof guard);
+    const DWORD status = takeStaging(directory, sourceFolder, responseSource, launcherElevated, guard);
+    if (status != 0) releaseStagingGuard(guard);
+    return status;
+}
 
 void releaseStagingGuard(StagingGuard& guard) { letGoOfAll(guard, true); }
 

@@ -9,16 +9,19 @@
 #include <algorithm>
 #include <cstring>
 #include <fstream>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "MessageRecorder.h"
+#include "Seams.h"
 #include "TestFiles.h"
 #include "app/StageChain.h"
 #include "core/FixedNames.h"
 #include "core/Module.h"
 #include "core/SetupState.h"
 #include "core/SystemError.h"
+#include "core/UserTexts.h"
 #include "run/LaunchInstaller.h"
 #include "run/MaintenanceRun.h"
 #include "ui/ProgressDialog.h"
@@ -159,29 +162,95 @@ TEST_F(Hostile, LeftoverStagingContentsAreRemovedBeforeStaging) {
     }
 }
 
-// Something that cannot be removed from the staging directory stops the run
-// before anything is copied or started: an elevated installer never runs beside
-// a file it did not bring.
-TEST_F(Hostile, LeftoverThatCannotBeRemovedStopsBeforeAnythingRuns) {
-    CreateDirectoryA(staging.c_str(), nullptr);
-    CreateDirectoryA((staging + "\\Disk1").c_str(), nullptr);
-    writeFile(staging + "\\a.txt", "removable");
-    writeFile(staging + "\\Disk1\\locked.dll", "held open");
-    const std::string sharing = errorBoxText(ERROR_SHARING_VIOLATION);
-    HANDLE held = lockFile(staging + "\\Disk1\\locked.dll");
-    ASSERT_NE(held, INVALID_HANDLE_VALUE);
-    MessageRecorder recorder;
-    int32_t result = runChain();
-    CloseHandle(held);
-    EXPECT_EQ(result, ERROR_SHARING_VIOLATION);
-    ASSERT_EQ(recorder.boxes.size(), 1u);
-    EXPECT_EQ(recorder.boxes[0].caption, "Error");
-    EXPECT_EQ(recorder.boxes[0].text, sharing);
-    EXPECT_EQ(recorder.boxes[0].style, static_cast<unsigned>(MB_OK | MB_ICONERROR));
-    EXPECT_TRUE(starts(0).empty());
-    // Nothing of this run was staged next to it.
-    EXPECT_FALSE(exists(staging + "\\data1.cab"));
-    EXPECT_TRUE(exists(staging + "\\Disk1\\locked.dll"));
+// A leftover that cannot be removed gives up its name and the upgrade goes on
+// in a fresh directory, beside nothing it did not bring; only a leftover that
+// cannot even be renamed stops the run, before anything is copied or started.
+TEST_F(Hostile, LeftoverThatCannotBeRemovedIsMovedAsideOrStopsTheRun) {
+    struct Case {
+        const char* name;
+        const char* held;  // opened without delete sharing while the run goes on
+        bool runs;
+    };
+    const Case cases[] = {
+        {"a file inside held open", "\\Disk1\\locked.dll", true},
+        {"the directory itself held open", "", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TearDown();
+        SetUp();
+        ASSERT_FALSE(HasFatalFailure());
+        CreateDirectoryA(staging.c_str(), nullptr);
+        CreateDirectoryA((staging + "\\Disk1").c_str(), nullptr);
+        writeFile(staging + "\\Disk1\\locked.dll", "held open");
+        HANDLE held =
+            CreateFileA((staging + c.held).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                        OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+        ASSERT_NE(held, INVALID_HANDLE_VALUE);
+        MessageRecorder recorder;
+        const int32_t result = runChain();
+        const std::vector<std::string> lines = starts(c.runs ? 2 : 0);
+        CloseHandle(held);
+        std::vector<std::string> aside;
+        for (const std::string& name : listDirectory(tmp))
+            if (name.rfind(std::string(stagingDirectoryName) + ".old-", 0) == 0) aside.push_back(name);
+        if (c.runs) {
+            EXPECT_EQ(result, 0);
+            EXPECT_TRUE(recorder.boxes.empty());
+            ASSERT_EQ(lines.size(), 2u);
+            EXPECT_EQ(filesSeen(lines[0]), (std::vector<std::string>{"data1.cab", "extsetup.exe", "setup.exe",
+                                                                     "v1uninst100.iss"}));
+            EXPECT_FALSE(exists(staging));
+            ASSERT_EQ(aside.size(), 1u);
+            EXPECT_TRUE(exists(tmp + aside[0] + "\\Disk1\\locked.dll"));
+        } else {
+            EXPECT_EQ(result, ERROR_SHARING_VIOLATION);
+            ASSERT_EQ(recorder.boxes.size(), 1u);
+            EXPECT_EQ(recorder.boxes[0].text, errorBoxText(ERROR_SHARING_VIOLATION));
+            EXPECT_EQ(recorder.boxes[0].style, static_cast<unsigned>(MB_OK | MB_ICONERROR));
+            EXPECT_TRUE(lines.empty());
+            EXPECT_TRUE(aside.empty());
+            EXPECT_FALSE(exists(staging + "\\data1.cab"));
+        }
+    }
+}
+
+HLOCAL WINAPI noMemory(UINT, SIZE_T) {
+    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+    return nullptr;
+}
+
+// A maintenance folder of one file per language is staged, guarded, run and
+// cleaned up like any other; memory that runs out while the guard holds the
+// files is told as that, and nothing runs.
+TEST_F(Hostile, AnyNumberOfMaintenanceFilesWithinMemory) {
+    for (const bool memory : {true, false}) {
+        SCOPED_TRACE(memory ? "seventy files more" : "no memory to hold them");
+        TearDown();
+        SetUp();
+        ASSERT_FALSE(HasFatalFailure());
+        for (int language = 0; language < 70; ++language)
+            writeFile(installed + "0x04" + std::to_string(10 + language) + ".ini", "strings");
+        StagingGuardCalls calls = {};
+        calls.localAlloc = noMemory;
+        std::optional<StagingGuardCallsGuard> out;
+        if (!memory) out.emplace(calls);
+        MessageRecorder recorder;
+        const int32_t result = runChain();
+        const std::vector<std::string> lines = starts(memory ? 2 : 0);
+        if (memory) {
+            EXPECT_EQ(result, 0);
+            EXPECT_TRUE(recorder.boxes.empty());
+            ASSERT_EQ(lines.size(), 2u);
+            EXPECT_EQ(filesSeen(lines[0]).size(), 74u);
+            EXPECT_FALSE(exists(staging));
+        } else {
+            EXPECT_EQ(result, ERROR_NOT_ENOUGH_MEMORY);
+            ASSERT_EQ(recorder.boxes.size(), 1u);
+            EXPECT_EQ(recorder.boxes[0].text, textUpgradeOutOfMemory);
+            EXPECT_TRUE(lines.empty());
+        }
+    }
 }
 
 // A staged file held open while the clean-up runs: shown, passed over, the

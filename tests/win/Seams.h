@@ -11,6 +11,7 @@
 #include "core/Module.h"
 #include "run/ProgramStart.h"
 #include "run/watch/RunWatch.h"
+#include "run/staging/StagingDirectory.h"
 #include "run/staging/StagingGuard.h"
 #include "ui/ProgressDialog.h"
 
@@ -36,6 +37,16 @@ public:
     ~RunWatchCallsGuard() { setRunWatchCalls(nullptr); }
     RunWatchCallsGuard(const RunWatchCallsGuard&) = delete;
     RunWatchCallsGuard& operator=(const RunWatchCallsGuard&) = delete;
+};
+
+class StagingDirectoryCallsGuard {
+public:
+    explicit StagingDirectoryCallsGuard(const StagingDirectoryCalls& calls) {
+        setStagingDirectoryCalls(&calls);
+    }
+    ~StagingDirectoryCallsGuard() { setStagingDirectoryCalls(nullptr); }
+    StagingDirectoryCallsGuard(const StagingDirectoryCallsGuard&) = delete;
+    StagingDirectoryCallsGuard& operator=(const StagingDirectoryCallsGuard&) = delete;
 };
 
 class StagingGuardCallsGuard {
@@ -93,6 +104,15 @@ public:
     ~ShortPathCallGuard() { setShortPathCall(nullptr); }
     ShortPathCallGuard(const ShortPathCallGuard&) = delete;
     ShortPathCallGuard& operator=(const ShortPathCallGuard&) = delete;
+};
+
+// The GetTempPath2W that Windows may have.
+class TempPath2CallGuard {
+public:
+    explicit TempPath2CallGuard(TempPathCall call) { setTempPath2Call(call); }
+    ~TempPath2CallGuard() { setTempPath2Call(nullptr); }
+    TempPath2CallGuard(const TempPath2CallGuard&) = delete;
+    TempPath2CallGuard& operator=(const TempPath2CallGuard&) = delete;
 };
 
 // The module the dialogs are loaded from.

@@ -12,6 +12,7 @@
 #include <aclapi.h>
 #include <sddl.h>
 #include <windows.h>
+#include <winternl.h>
 
 #include <cstring>
 #include <map>
@@ -64,17 +65,20 @@ BOOL WINAPI keepDescriptor(HANDLE object, SECURITY_INFORMATION what, PSECURITY_D
     return SetKernelObjectSecurity(object, what, descriptor) && remember(object, descriptor);
 }
 
-BOOL WINAPI createKeepingDescriptor(LPCSTR path, LPSECURITY_ATTRIBUTES attributes) {
-    if (!CreateDirectoryA(path, attributes)) return FALSE;
+// The creation of the staging directory, keeping the descriptor it was given.
+LONG NTAPI createKeepingDescriptor(PHANDLE handle, ACCESS_MASK access, void* objectAttributes, void* io,
+                                   PLARGE_INTEGER size, ULONG attributes, ULONG sharing, ULONG disposition,
+                                   ULONG options, PVOID ea, ULONG eaLength) {
+    using Create = LONG(NTAPI*)(PHANDLE, ACCESS_MASK, void*, void*, PLARGE_INTEGER, ULONG, ULONG, ULONG,
+                                ULONG, PVOID, ULONG);
+    auto real = reinterpret_cast<Create>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtCreateFile")));
+    const LONG status = real(handle, access, objectAttributes, io, size, attributes, sharing, disposition,
+                             options, ea, eaLength);
     // Without a descriptor of its own it has the one Wine reads back.
-    if (attributes == nullptr || attributes->lpSecurityDescriptor == nullptr) return TRUE;
-    HANDLE folder =
-        CreateFileA(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                    nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-    if (folder == INVALID_HANDLE_VALUE) return FALSE;
-    const bool kept = remember(folder, attributes->lpSecurityDescriptor);
-    CloseHandle(folder);
-    return kept;
+    auto* descriptor = static_cast<OBJECT_ATTRIBUTES*>(objectAttributes)->SecurityDescriptor;
+    if (status >= 0 && descriptor != nullptr) remember(*handle, descriptor);
+    return status;
 }
 
 BOOL WINAPI readKeptDescriptor(HANDLE object, SECURITY_INFORMATION what, PSECURITY_DESCRIPTOR descriptor,
@@ -117,12 +121,31 @@ bool holdsNothing(const StagingGuard& guard) {
     return guard.folder == nullptr && guard.folderDescriptor == nullptr && guard.fileCount == 0;
 }
 
-// Whether the directory can be renamed, i.e. nobody holds it against that;
-// puts the name back.
-bool renamable(const std::string& path) {
-    const std::string aside = path + "-aside";
-    if (!MoveFileA(path.c_str(), aside.c_str())) return false;
-    return MoveFileA(aside.c_str(), path.c_str()) != FALSE;
+// Whether another program could open the file for writing, i.e. nobody holds
+// it against that.
+bool writable(const std::string& path) {
+    HANDLE file =
+        CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                    nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    CloseHandle(file);
+    return true;
+}
+
+// The entry that lets the user who runs the launcher clean up what an elevated
+// program made in a directory guarded for a launcher that is not elevated.
+std::string userCleanUpEntry() {
+    HANDLE token = nullptr;
+    OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token);
+    BYTE user[256];
+    DWORD size = 0;
+    GetTokenInformation(token, TokenUser, user, sizeof user, &size);
+    CloseHandle(token);
+    char* sid = nullptr;
+    ConvertSidToStringSidA(reinterpret_cast<TOKEN_USER*>(user)->User.Sid, &sid);
+    const std::string entry = std::string("(A;OICIIO;0x1101a1;;;") + sid + ")";
+    LocalFree(sid);
+    return entry;
 }
 
 class GuardedStaging : public testing::Test {
@@ -142,23 +165,30 @@ public:
         writeFile(source + "ISSetup.dll", "a library it loads from beside itself");
         writeFile(response, "[InstallShield Silent]\r\n");
         keptDescriptors.clear();
-        seamCalls.createDirectory = createKeepingDescriptor;
         seamCalls.setKernelObjectSecurity = keepDescriptor;
         seam.emplace(seamCalls);
+        directoryCalls.ntCreateFile = createKeepingDescriptor;
+        directorySeam.emplace(directoryCalls);
     }
 
     void TearDown() override {
         releaseStagingGuard(guard);
+        letGoOfStaging(directory);
         seam.reset();
+        directorySeam.reset();
         removeTree(root);
     }
 
     // The staging as the maintenance run leaves it: every source file and the
     // response file copied into a new directory.
-    void stage() {
+    // elevated: made by a launcher that runs elevated, born guarded.
+    void stage(bool elevated = false) {
+        letGoOfStaging(directory);
         removeTree(staging);
         keptDescriptors.clear();
-        ASSERT_TRUE(CreateDirectoryA(staging.c_str(), nullptr));
+        ASSERT_EQ(elevated ? createGuardedStaging(staging.c_str(), directory)
+                           : makeStagingDirectory(staging.c_str(), nullptr, directory),
+                  0u);
         copySources();
     }
 
@@ -170,24 +200,40 @@ public:
 
     std::string staged(const std::string& name) const { return staging + "\\" + name; }
 
-    DWORD guardIt() { return guardStaging(staging.c_str(), source.c_str(), response.c_str(), guard); }
+    DWORD guardIt(bool elevated = false) {
+        return guardStaging(directory, source.c_str(), response.c_str(), elevated, guard);
+    }
 
     std::string root, source, response, staging;
+    StagingDirectory directory = {};
     StagingGuard guard = {};
     StagingGuardCalls seamCalls = {};
     std::optional<StagingGuardCallsGuard> seam;
+    StagingDirectoryCalls directoryCalls = {};
+    std::optional<StagingDirectoryCallsGuard> directorySeam;
 };
 
+// For a launcher that is not elevated, what the elevated program makes in the
+// directory inherits an entry that lets the launcher's user remove it, so that
+// the clean-up can; an elevated launcher removes it as an administrator.
 TEST_F(GuardedStaging, GivesTheDirectoryAndEachStagedFileTheLockedDescriptor) {
-    stage();
-    ASSERT_EQ(guardIt(), 0u);
-    EXPECT_EQ(sddlOf(staging), lockedDirectory);
-    for (const std::string& name : listDirectory(staging))
-        EXPECT_EQ(sddlOf(staged(name)), lockedFile) << name;
+    for (bool elevated : {false, true}) {
+        SCOPED_TRACE(elevated ? "elevated launcher" : "launcher not elevated");
+        stage(elevated);
+        ASSERT_EQ(guardIt(elevated), 0u);
+        EXPECT_EQ(sddlOf(staging), std::string(lockedDirectory) + (elevated ? "" : userCleanUpEntry()));
+        for (const std::string& name : listDirectory(staging))
+            EXPECT_EQ(sddlOf(staged(name)), lockedFile) << name;
+        releaseStagingGuard(guard);
+    }
 }
 
 TEST_F(GuardedStaging, HeldDirectoryAndFilesCannotBeRenamedChangedOrRemoved) {
     stage();
+    // Held from its creation: while the files are copied in, before the guard,
+    // nobody renames it away to put a folder of their own in its place (a
+    // program of the user may rename anything in its temporary directory).
+    EXPECT_FALSE(MoveFileA(staging.c_str(), (staging + "-aside").c_str())) << "renamed away before the guard";
     ASSERT_EQ(guardIt(), 0u);
     ASSERT_EQ(guard.fileCount, 4u);
     EXPECT_FALSE(MoveFileA(staging.c_str(), (staging + "-aside").c_str()))
@@ -243,7 +289,7 @@ TEST_F(GuardedStaging, RefusesADirectoryThatIsNotExactlyWhatWasStagedAndKeepsNot
         const std::string before = sddlOf(staging);
         EXPECT_EQ(guardIt(), row.code);
         EXPECT_TRUE(holdsNothing(guard));
-        EXPECT_TRUE(renamable(staging)) << GetLastError();
+        EXPECT_TRUE(writable(staged(installerName)));
         EXPECT_EQ(sddlOf(staging), before);
         DeleteFileA((root + "\\link.dll").c_str());
     }
@@ -298,7 +344,7 @@ TEST_F(GuardedStaging, ProtectionThatCannotBeHadLeavesEverythingAsItWas) {
         StagingGuardCallsGuard refusing(calls);
         EXPECT_EQ(guardIt(), row.code);
         EXPECT_TRUE(holdsNothing(guard));
-        EXPECT_TRUE(renamable(staging)) << GetLastError();
+        EXPECT_TRUE(writable(staged(installerName)));
         std::vector<std::string> after = {sddlOf(staging)};
         for (const std::string& name : listDirectory(staging)) after.push_back(sddlOf(staged(name)));
         EXPECT_EQ(after, before);
@@ -309,14 +355,15 @@ TEST_F(GuardedStaging, ProtectionThatCannotBeHadLeavesEverythingAsItWas) {
 // takes every descriptor and reports a volume that keeps them.
 TEST_F(GuardedStaging, RealCallsGuardAndReleaseLetTheCleanUpRemoveEverything) {
     seam.reset();
-    ASSERT_EQ(createGuardedStaging(staging.c_str()), 0u);
+    directorySeam.reset();
+    ASSERT_EQ(createGuardedStaging(staging.c_str(), directory), 0u);
     copySources();
-    ASSERT_EQ(guardIt(), 0u);
+    ASSERT_EQ(guardIt(true), 0u);
     releaseStagingGuard(guard);
     EXPECT_TRUE(holdsNothing(guard));
     releaseStagingGuard(guard);  // a second time: holds nothing, does nothing
     MessageRecorder recorder;
-    EXPECT_EQ(cleanUpStaging(staging.c_str()), 0);
+    EXPECT_EQ(cleanUpStaging(directory), 0);
     EXPECT_TRUE(recorder.boxes.empty()) << recorder.boxes.at(0).text;
     EXPECT_FALSE(exists(staging));
 }
@@ -324,13 +371,82 @@ TEST_F(GuardedStaging, RealCallsGuardAndReleaseLetTheCleanUpRemoveEverything) {
 TEST_F(GuardedStaging, CreatesTheDirectoryLockedFromItsFirstMoment) {
     // An empty directory left from an earlier run makes way for a new one.
     ASSERT_TRUE(CreateDirectoryA(staging.c_str(), nullptr));
-    ASSERT_EQ(createGuardedStaging(staging.c_str()), 0u);
+    ASSERT_EQ(createGuardedStaging(staging.c_str(), directory), 0u);
     EXPECT_EQ(sddlOf(staging), lockedDirectory);
+    letGoOfStaging(directory);
     // On a volume that keeps no descriptors it was made without one.
     StagingGuardCalls calls = seamCalls;
     calls.getVolumeInformation = fatVolume;
     StagingGuardCallsGuard fat(calls);
-    EXPECT_EQ(createGuardedStaging(staging.c_str()), static_cast<DWORD>(ERROR_NOT_SUPPORTED));
+    EXPECT_EQ(createGuardedStaging(staging.c_str(), directory), static_cast<DWORD>(ERROR_NOT_SUPPORTED));
+    EXPECT_EQ(directory.handle, nullptr);
+}
+
+// A Unix symbolic link, made by Linux's own ln, which Wine starts like any
+// program: Wine lists it as a directory that is a reparse point (0x410) and
+// follows it on every open, whatever the flags say.
+bool unixLink(const std::string& link, const std::string& target) {
+    using UnixName = char*(CDECL*)(LPCWSTR);
+    auto unixName = reinterpret_cast<UnixName>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("kernel32.dll"), "wine_get_unix_file_name")));
+    if (unixName == nullptr) return false;
+    std::string command = "Z:\\bin\\ln -s";
+    for (const std::string& path : {target, link}) {
+        const std::wstring wide(path.begin(), path.end());
+        char* name = unixName(wide.c_str());
+        if (name == nullptr) return false;
+        command += std::string(" ") + name;
+        HeapFree(GetProcessHeap(), 0, name);
+    }
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+                        &process))
+        return false;
+    CloseHandle(process.hProcess);
+    CloseHandle(process.hThread);
+    // Wine hands back a Unix program's handle at once, and no exit code.
+    for (int waited = 0; waited < 10000 && !exists(link); waited += 10) Sleep(10);
+    return exists(link);
+}
+
+std::string swapOut, swapFor;
+bool swapped = false;
+
+// The first open of swapOut finds a link to swapFor in its place, as after a
+// swap made while an opportunistic lock held the launcher between the listing
+// and the open.
+HANDLE WINAPI openAfterASwap(LPCWSTR path, DWORD access, DWORD share, LPSECURITY_ATTRIBUTES security,
+                             DWORD disposition, DWORD flags, HANDLE model) {
+    const std::wstring wanted(swapOut.begin(), swapOut.end());
+    const std::wstring given(path);
+    if (!swapped && given.size() >= wanted.size() &&
+        given.compare(given.size() - wanted.size(), wanted.size(), wanted) == 0) {
+        removeTree(swapOut);
+        swapped = unixLink(swapOut, swapFor);
+    }
+    return CreateFileW(path, access, share, security, disposition, flags, model);
+}
+
+// A folder entry of a leftover swapped for a link between its listing and its
+// removal: nothing is removed through the link, and the leftover gives way.
+TEST_F(GuardedStaging, AnEntrySwappedForALinkDuringTheClearOutIsNotFollowed) {
+    const std::string victim = root + "\\victim";
+    CreateDirectoryA(victim.c_str(), nullptr);
+    writeFile(victim + "\\keep.txt", "outside the staging directory");
+    CreateDirectoryA(staging.c_str(), nullptr);
+    CreateDirectoryA(staged("Disk1").c_str(), nullptr);
+    writeFile(staged("Disk1\\old.txt"), "left by an earlier run");
+    swapOut = staged("Disk1");
+    swapFor = victim;
+    swapped = false;
+    directoryCalls.openEntry = openAfterASwap;
+    StagingDirectoryCallsGuard swapping(directoryCalls);
+    EXPECT_EQ(makeStagingDirectory(staging.c_str(), nullptr, directory), 0u);
+    ASSERT_TRUE(swapped) << "the test could not swap the entry";
+    EXPECT_TRUE(exists(victim + "\\keep.txt"));
+    EXPECT_TRUE(listDirectory(staging).empty());
 }
 
 BOOL WINAPI tokenUnreadable(HANDLE, TOKEN_INFORMATION_CLASS, LPVOID, DWORD, PDWORD) {
