@@ -3,13 +3,16 @@
 #include <cstring>
 
 #include "core/Module.h"
+#include "core/SetupState.h"
 #include "core/SystemError.h"
+#include "core/Text.h"
 #include "core/Window.h"
 
 namespace {
 
 // Written only by tests, while no program is being started.
 ProgramStartCalls testCalls = {};
+MappedDriveCalls driveCalls = {};
 
 void closeIfOpen(HANDLE& handle) {
     if (handle != nullptr) CloseHandle(handle);
@@ -124,6 +127,39 @@ ShellExecuteExFn shellExecuteEx() {
         reinterpret_cast<void*>(GetProcAddress(shell, "ShellExecuteExA")));
 }
 
+using GetConnectionFn = DWORD(WINAPI*)(LPCSTR, LPSTR, LPDWORD);
+
+// A program elevated through User Account Control runs in a logon session of
+// its own, and the drive letters the user mapped to shares belong to the
+// user's session alone (Microsoft KB937624: "These objects are specific for a
+// logon session and are not shared between logon sessions"). A path on such a
+// drive is handed to the elevated start by the share's own name
+// (\\server\share\...), which the elevated program reaches. Any other path, and
+// one whose share cannot be told, stays as it is. mpr.dll is loaded from
+// System32, and only for a path on a network drive.
+void reachableWhenElevated(const char* path, char* reachable, size_t capacity) {
+    copyBounded(reachable, path, capacity);
+    const bool driveLetter = ((path[0] | 0x20) >= 'a' && (path[0] | 0x20) <= 'z') && path[1] == ':';
+    if (!driveLetter) return;
+    const char root[] = {path[0], ':', '\\', '\0'};
+    auto driveType = driveCalls.getDriveType != nullptr ? driveCalls.getDriveType : GetDriveTypeA;
+    if (driveType(root) != DRIVE_REMOTE) return;
+    auto getConnection = driveCalls.getConnection;
+    if (getConnection == nullptr) {
+        HMODULE mpr = loadSystemLibrary("mpr.dll");
+        if (mpr == nullptr) return;
+        getConnection = reinterpret_cast<GetConnectionFn>(
+            reinterpret_cast<void*>(GetProcAddress(mpr, "WNetGetConnectionA")));
+        if (getConnection == nullptr) return;
+    }
+    const char drive[] = {path[0], ':', '\0'};
+    char share[textCapacity];
+    DWORD size = sizeof share;
+    if (getConnection(drive, share, &size) != NO_ERROR) return;
+    char composed[textCapacity];
+    if (composeText(composed, sizeof composed, share, path + 2)) copyBounded(reachable, composed, capacity);
+}
+
 // Starts the program through the shell with the verb "runas"; 0 or the code of
 // the start that failed. process: the program's handle, null when the shell
 // handed the start on in a way that gives none.
@@ -131,6 +167,14 @@ DWORD shellStart(const char* program, const char* parameters, HANDLE& process) {
     process = nullptr;
     ShellExecuteExFn execute = shellExecuteEx();
     if (execute == nullptr) return lastErrorOr(ERROR_PROC_NOT_FOUND);
+    // The program and the current directory, as the elevated program reaches them.
+    char file[textCapacity];
+    reachableWhenElevated(program, file, sizeof file);
+    char current[textCapacity];
+    char directory[textCapacity];
+    const DWORD length = GetCurrentDirectoryA(sizeof current, current);
+    const bool haveDirectory = length > 0 && length < sizeof current;
+    if (haveDirectory) reachableWhenElevated(current, directory, sizeof directory);
     SHELLEXECUTEINFOA info;
     std::memset(&info, 0, sizeof info);
     info.cbSize = sizeof info;
@@ -141,9 +185,11 @@ DWORD shellStart(const char* program, const char* parameters, HANDLE& process) {
     info.fMask = SEE_MASK_NOCLOSEPROCESS | SEE_MASK_NOASYNC | SEE_MASK_FLAG_NO_UI | SEE_MASK_NOZONECHECKS;
     info.hwnd = createPromptOwner();
     info.lpVerb = "runas";
-    info.lpFile = program;
+    info.lpFile = file;
     info.lpParameters = parameters != nullptr && parameters[0] != '\0' ? parameters : nullptr;
-    info.lpDirectory = nullptr;  // the launcher's current directory
+    // The launcher's current directory: by the shell's default where it lies on
+    // no mapped drive, else by the share's name.
+    info.lpDirectory = haveDirectory && std::strcmp(directory, current) != 0 ? directory : nullptr;
     info.nShow = SW_SHOWNORMAL;
     SetLastError(0);
     const BOOL done = execute(&info);
@@ -157,6 +203,10 @@ DWORD shellStart(const char* program, const char* parameters, HANDLE& process) {
 
 void setProgramStartCalls(const ProgramStartCalls* calls) {
     testCalls = calls != nullptr ? *calls : ProgramStartCalls{};
+}
+
+void setMappedDriveCalls(const MappedDriveCalls* calls) {
+    driveCalls = calls != nullptr ? *calls : MappedDriveCalls{};
 }
 
 DWORD startProgram(const char* program, char* commandLine, bool wholeRun, StartedProgram& started) {
@@ -181,12 +231,10 @@ DWORD startElevated(const char* program, const char* parameters, StartedProgram&
     std::memset(&started, 0, sizeof started);
     HANDLE process = nullptr;
     const DWORD code = shellStart(program, parameters, process);
-    if (code != 0) return code;
-    // Started, but not as a process of its own that could be watched: the
-    // launcher cannot tell when it is done.
-    if (process == nullptr) return ERROR_INVALID_HANDLE;
-    started.process = process;
-    return 0;
+    // Started; process is null where the shell handed the start on in a way
+    // that gives no handle: the caller cannot tell when it is done.
+    if (code == 0) started.process = process;
+    return code;
 }
 
 // The installer's handles are left to the end of the launcher, which follows at once.

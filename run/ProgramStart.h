@@ -49,9 +49,13 @@ DWORD startProgram(const char* program, char* commandLine, bool wholeRun, Starte
 // Starts program with parameters (null or empty: none) through the shell with
 // the verb "runas", so that Windows asks for consent (or for an administrator's
 // password), in the launcher's current directory, its prompt owned by a window
-// of the launcher's. 0, or the Windows error code of a start that failed (not
-// shown): ERROR_CANCELLED when consent was not given. No job: a program of
-// higher rights cannot be put into a job of the launcher's.
+// of the launcher's. The program's path and the directory are handed on by the
+// share's name where they lie on a drive the user mapped, which an elevated
+// program does not have. 0, or the Windows error code of a start that failed
+// (not shown): ERROR_CANCELLED when consent was not given. After a start,
+// started.process may be null: Windows started the program without a handle
+// to it. No job: a program of higher rights cannot be put into a job of the
+// launcher's.
 DWORD startElevated(const char* program, const char* parameters, StartedProgram& started);
 
 // Starts the new installer as it is, with no command line, not to be waited
@@ -73,3 +77,11 @@ struct ProgramStartCalls {
     BOOL(WINAPI* shellExecuteEx)(SHELLEXECUTEINFOA*);
 };
 void setProgramStartCalls(const ProgramStartCalls* calls);
+
+// The drive letters of the user's logon session: Wine has one set for every
+// program, where Windows gives an elevated program a set of its own.
+struct MappedDriveCalls {
+    UINT(WINAPI* getDriveType)(LPCSTR);
+    DWORD(WINAPI* getConnection)(LPCSTR, LPSTR, LPDWORD);
+};
+void setMappedDriveCalls(const MappedDriveCalls* calls);

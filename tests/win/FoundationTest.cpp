@@ -140,13 +140,22 @@ TEST(LaunchInstaller, StartsTheInstallerBesideTheLauncher) {
 
 namespace {
 
-std::string shellVerb, shellFile;
+std::string shellVerb, shellFile, shellDirectory;
 bool shellParameters = true;
 BOOL shellAnswer = TRUE;
+
+// Every drive a share the user mapped, as a program of the user's logon
+// session sees it.
+UINT WINAPI mappedDrive(LPCSTR) { return DRIVE_REMOTE; }
+DWORD WINAPI mappedToShare(LPCSTR, LPSTR share, LPDWORD size) {
+    lstrcpynA(share, "\\\\server\\share", static_cast<int>(*size));
+    return NO_ERROR;
+}
 
 BOOL WINAPI answeredShellStart(SHELLEXECUTEINFOA* info) {
     shellVerb = info->lpVerb != nullptr ? info->lpVerb : "";
     shellFile = info->lpFile != nullptr ? info->lpFile : "";
+    shellDirectory = info->lpDirectory != nullptr ? info->lpDirectory : "";
     shellParameters = info->lpParameters != nullptr;
     SetLastError(shellAnswer ? 0 : ERROR_CANCELLED);
     return shellAnswer;
@@ -155,24 +164,41 @@ BOOL WINAPI answeredShellStart(SHELLEXECUTEINFOA* info) {
 }  // namespace
 
 // An installer that needs administrator rights is started through the shell
-// with the verb "runas", as it is; without consent nothing starts and one box
-// says why.
+// with the verb "runas", as it is (the shell gives no handle: none is needed);
+// without consent nothing starts and one box says why. From a drive the user
+// mapped, which the elevated installer would not have, it is started by the
+// share's own name, in the current directory by that name.
 TEST(LaunchInstaller, AnInstallerThatNeedsElevationAsksForConsent) {
     SetupState state{};
     std::string directory = makeMedium("korvane-launch-elevated", true);
     std::strcpy(state.setupDirectory, directory.c_str());
-    for (const BOOL consent : {TRUE, FALSE}) {
-        SCOPED_TRACE(consent ? "consent given" : "consent not given");
+    char current[MAX_PATH];
+    GetCurrentDirectoryA(sizeof current, current);
+    struct Case {
+        const char* name;
+        BOOL consent;
+        bool mapped;
+    };
+    const Case cases[] = {{"consent given", TRUE, false},
+                          {"consent not given", FALSE, false},
+                          {"from a mapped drive", TRUE, true}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         programCreations = 0;
-        shellAnswer = consent;
+        shellAnswer = c.consent;
         ProgramStartCallsGuard start(
             {nullptr, nullptr, nullptr, nullptr, needsElevationOnce, answeredShellStart});
+        const MappedDriveCalls drives = {mappedDrive, mappedToShare};
+        MappedDriveCallsGuard mapped(c.mapped ? &drives : nullptr);
         MessageRecorder recorder;
-        EXPECT_EQ(launchInstaller(state), consent ? 0 : ERROR_CANCELLED);
+        EXPECT_EQ(launchInstaller(state), c.consent ? 0 : ERROR_CANCELLED);
         EXPECT_EQ(shellVerb, "runas");
-        EXPECT_EQ(shellFile, directory + "extsetup.exe");
+        const std::string share = "\\\\server\\share";
+        EXPECT_EQ(shellFile,
+                  c.mapped ? share + directory.substr(2) + "extsetup.exe" : directory + "extsetup.exe");
+        EXPECT_EQ(shellDirectory, c.mapped ? share + (current + 2) : "");
         EXPECT_FALSE(shellParameters);
-        if (consent) {
+        if (c.consent) {
             EXPECT_TRUE(recorder.boxes.empty());
         } else {
             ASSERT_EQ(recorder.boxes.size(), 1u);

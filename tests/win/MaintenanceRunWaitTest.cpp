@@ -522,26 +522,45 @@ TEST_F(MaintenanceRunElevated, AProgramThatNeedsElevationIsStartedThroughTheShel
     expectTheCopyWaitedFor(result, events, boxes);
 }
 
-// Consent not given: one box says why nothing was started; the staged files
-// stay, as after any start that failed, and nothing else runs.
-TEST_F(MaintenanceRunElevated, ConsentNotGivenStartsNothing) {
-    std::vector<StandinEvent> events;
-    std::vector<RecordedBox> boxes;
-    int32_t result;
-    {
-        ProgramStartCallsGuard start(
-            {nullptr, nullptr, nullptr, nullptr, needsElevationOnce, consentNotGiven});
-        result = run(events, boxes);
+BOOL WINAPI startedWithoutAHandle(SHELLEXECUTEINFOA* info) {
+    info->hProcess = nullptr;
+    return TRUE;
+}
+
+// Consent not given, or a start Windows hands back without a handle to follow
+// the program by: one box says why nothing is waited for; the staged files stay
+// (guarded, for a program that may be running), and nothing else runs.
+TEST_F(MaintenanceRunElevated, ConsentNotGivenOrAStartThatCannotBeFollowedEndsTheRun) {
+    struct Case {
+        const char* name;
+        BOOL(WINAPI* shell)(SHELLEXECUTEINFOA*);
+        int32_t result;
+        const char* box;
+    };
+    const Case cases[] = {{"consent not given", consentNotGiven, ERROR_CANCELLED, textConsentRefused},
+                          {"no handle", startedWithoutAHandle, ERROR_INVALID_HANDLE, textStartNotFollowed}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TearDown();
+        SetUp();
+        ASSERT_FALSE(HasFatalFailure());
+        std::vector<StandinEvent> events;
+        std::vector<RecordedBox> boxes;
+        int32_t result;
+        {
+            ProgramStartCallsGuard start({nullptr, nullptr, nullptr, nullptr, needsElevationOnce, c.shell});
+            result = run(events, boxes);
+        }
+        EXPECT_EQ(result, c.result);
+        ASSERT_EQ(boxes.size(), 1u);
+        EXPECT_EQ(boxes[0].text, c.box);
+        EXPECT_EQ(boxes[0].caption, "Error");
+        EXPECT_EQ(boxes[0].style, static_cast<unsigned>(MB_OK | MB_ICONERROR));
+        Sleep(500);
+        EXPECT_TRUE(readStandinLog(log).empty()) << "a program ran";
+        EXPECT_EQ(listDirectory(staging),
+                  (std::vector<std::string>{"data1.cab", "extsetup.exe", "setup.exe", "v1uninst100.iss"}));
     }
-    EXPECT_EQ(result, ERROR_CANCELLED);
-    ASSERT_EQ(boxes.size(), 1u);
-    EXPECT_EQ(boxes[0].text, textConsentRefused);
-    EXPECT_EQ(boxes[0].caption, "Error");
-    EXPECT_EQ(boxes[0].style, static_cast<unsigned>(MB_OK | MB_ICONERROR));
-    Sleep(500);
-    EXPECT_TRUE(readStandinLog(log).empty()) << "a program ran";
-    EXPECT_EQ(listDirectory(staging),
-              (std::vector<std::string>{"data1.cab", "extsetup.exe", "setup.exe", "v1uninst100.iss"}));
 }
 
 namespace {

@@ -31,6 +31,14 @@ public:
     ProgramStartCallsGuard& operator=(const ProgramStartCallsGuard&) = delete;
 };
 
+class MappedDriveCallsGuard {
+public:
+    explicit MappedDriveCallsGuard(const MappedDriveCalls* calls) { setMappedDriveCalls(calls); }
+    ~MappedDriveCallsGuard() { setMappedDriveCalls(nullptr); }
+    MappedDriveCallsGuard(const MappedDriveCallsGuard&) = delete;
+    MappedDriveCallsGuard& operator=(const MappedDriveCallsGuard&) = delete;
+};
+
 class RunWatchCallsGuard {
 public:
     explicit RunWatchCallsGuard(const RunWatchCalls& calls) { setRunWatchCalls(&calls); }
