@@ -47,8 +47,6 @@ class WineTransport:
         self.program_files_x86 = "C:\\Program Files (x86)"
         # What the prefix reports unless a scenario fakes another version.
         self.edition = "desktop"
-        # Wine 8 cannot create junctions or symbolic links (mklink /J fails).
-        self.makes_links = False
 
     def command(self, program, *args):
         return [self.winerun, program] + list(args)
@@ -78,7 +76,14 @@ class WineTransport:
         return subprocess.run(["import", "-window", "root", path], check=False).returncode == 0
 
     def junction(self, link, target):
-        return False
+        # Wine 8 cannot create junctions or NTFS symbolic links (mklink /J fails),
+        # but lists a Unix symbolic link as a directory that is a reparse point
+        # (attributes 0x410): a link the launcher must never follow.
+        try:
+            os.symlink(self.local(target), self.local(link))
+        except OSError:
+            return False
+        return True
 
     def makensis(self):
         return shutil.which("makensis")
@@ -92,7 +97,6 @@ class NativeTransport:
         self.program_files_x86 = os.environ.get("ProgramFiles(x86)", os.environ.get("ProgramFiles", r"C:\Program Files"))
         # Hosted Windows runners are server editions, which the launcher refuses.
         self.edition = "desktop" if sys.getwindowsversion().product_type == 1 else "server"
-        self.makes_links = True
 
     def command(self, program, *args):
         return [program] + list(args)
@@ -170,8 +174,6 @@ class Host:
         if edition != self.transport.edition:
             return ("it needs a %s edition of Windows and this host reports a %s edition (the launcher "
                     "refuses server editions by design)" % (edition, self.transport.edition))
-        if sc.get("staging_before", {}).get("junctions") and not self.transport.makes_links:
-            return "Wine 8 cannot create junctions (mklink /J fails), so a junction in the staging folder cannot be laid out"
         return None
 
     def registry_lines(self, sc):

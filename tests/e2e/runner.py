@@ -38,7 +38,8 @@ no installed copy, and the user pressing "Install" in the confirmation.
               the maintenance directory (default: setup.exe and extsetup.exe stand-ins)
   "staging_before": {"files": {...}, "junctions": {name: C:\\ folder}}
               a staging directory left from an earlier run; a junction's folder
-              gets a keep.txt (Windows only: Wine cannot make junctions)
+              gets a keep.txt (under Wine, which cannot make junctions, the
+              junction is a Unix symbolic link)
   "edition":  "desktop" (default) or "server": the edition of Windows the scenario
               needs; where the host reports the other one it is skipped
   "registry": [{"view": "32"|"64"|"hkcu", "key": K, "values": {name: VALUE}},
