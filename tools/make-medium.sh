@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Makes a Korvane installation medium: the folder, its zip, optionally an ISO
-# image, each with a SHA256SUMS list, the launcher optionally Authenticode-signed.
+# image, each with a SHA256SUMS list and a build record that names the commit it
+# was made from, the launcher optionally Authenticode-signed.
 # Every input is checked before anything is written; a medium that could not be
 # finished (a failed build, a signature that does not verify, with the
 # verifier's reason) is removed again.
@@ -9,13 +10,16 @@ root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 source "$root/tools/medium/common.sh"
 source "$root/tools/medium/signing.sh"
 source "$root/tools/medium/pack.sh"
+source "$root/tools/medium/record.sh"
 
 usage() {
   cat <<'EOF'
 Usage: tools/make-medium.sh [options]
 
-Lays out OUT/Korvane/ (KorvaneSetup.exe, setup.ini, extsetup.exe, v1uninst100.iss
-and SHA256SUMS) and OUT/Korvane.zip, built from this checkout.
+Lays out OUT/Korvane/ (KorvaneSetup.exe, setup.ini, extsetup.exe, v1uninst100.iss,
+the build record BUILDINFO.txt and SHA256SUMS) and OUT/Korvane.zip, built from
+this checkout's commit. BUILDINFO.txt names the commit, SOURCE_DATE_EPOCH and the
+versions of the tools that shaped the bytes.
 
   --installer PATH           the product's extsetup.exe (default: the demo stand-in)
   --response PATH            its silent-uninstall response file v1uninst100.iss
@@ -26,6 +30,8 @@ and SHA256SUMS) and OUT/Korvane.zip, built from this checkout.
   --out DIR                  where the medium goes (default: build/medium)
   --iso                      also write OUT/Korvane.iso (ISO 9660 with Joliet names)
   --iso-label LABEL          its volume label: A-Z, 0-9 and _, at most 32 (default: KORVANE)
+  --allow-uncommitted        make the medium although the checkout has changes not
+                             committed (refused otherwise); the build record says so
 
 Authenticode signing (SHA-256, with osslsigncode):
   --sign-pfx FILE            the code-signing certificate with its private key (PKCS#12)
@@ -46,7 +52,7 @@ EOF
 
 installer="" response="" name="Korvane" code="" out="$root/build/medium"
 iso=0 iso_label=KORVANE sign_pfx="" sign_password_file="" timestamp_url=""
-sign_installer=0 trust_ca=""
+sign_installer=0 trust_ca="" allow_uncommitted=0
 value() {  # value OPTION ARGUMENT-COUNT: an option that takes a value has one
   [ "$2" -ge 2 ] || { echo "make-medium: $1 needs a value (see --help)" >&2; exit 2; }
 }
@@ -64,6 +70,7 @@ while [ $# -gt 0 ]; do
     --timestamp-url) value "$1" $#; timestamp_url=$2; shift 2 ;;
     --sign-installer) sign_installer=1; shift ;;
     --ca) value "$1" $#; trust_ca=$2; shift 2 ;;
+    --allow-uncommitted) allow_uncommitted=1; shift ;;
     -h|--help) usage; exit 0 ;;
     *) echo "make-medium: unknown argument '$1' (see --help)" >&2; exit 2 ;;
   esac
@@ -112,6 +119,7 @@ else
   [ -n "$sign_password_file" ] || fail "--sign-pfx needs --sign-password-file FILE, the file that holds its password"
   check_signing_inputs
 fi
+check_source
 
 log_dir=$root/build/logs
 mkdir -p "$log_dir"
@@ -159,6 +167,7 @@ cp "$installer" "$medium/extsetup.exe"
 cp "$response" "$medium/v1uninst100.iss"
 sed -e "s/@PRODUCT_CODE@/$code/" -e "s|@PRODUCT_NAME@|$(printf '%s' "$name" | sed 's/[|&\\]/\\&/g')|" \
     tools/medium/setup.ini.in | sed 's/$/\r/' >"$medium/setup.ini"
+write_record "$medium/$record_name"
 
 if [ -n "$sign_pfx" ]; then
   : >"$log_dir/make-medium-sign.log"
@@ -185,3 +194,4 @@ sed 's/^/  /' "$medium/SHA256SUMS"
 echo "make-medium: zip $out/Korvane.zip"
 [ "$iso" -eq 0 ] || echo "make-medium: ISO $out/Korvane.iso (volume $iso_label)"
 (cd "$out" && sha256sum Korvane.zip $([ "$iso" -eq 0 ] || echo Korvane.iso) | sed 's/^/  /')
+echo "make-medium: made from commit $source_commit$([ "$source_tree" = clean ] || echo ", with changes not committed"); build record $medium/$record_name"

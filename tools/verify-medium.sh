@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Checks a Korvane installation medium the way a customer would, from a checkout
-# of the commit it was made from. One line per check and a verdict; exit status
-# 0 only when every check passed.
+# of the commit it was made from, which its build record names. One line per
+# check and a verdict; exit status 0 only when every check passed.
 set -uo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 source "$root/tools/medium/common.sh"
@@ -15,6 +15,9 @@ MEDIUM is a medium folder (Korvane/, or the folder holding it), Korvane.zip or
 Korvane.iso. Checked, one line each:
   open       the zip or ISO is sound and holds a medium folder, with no links
   sums       every file named in SHA256SUMS is there and matches; no file is unlisted
+  record     the build record BUILDINFO.txt names the commit the medium was made
+             from (check it out: git checkout COMMIT) and says whether that tree
+             was clean
   launcher   KorvaneSetup.exe is a 32-bit Windows GUI program
   resources  it carries dialogs 131 and 102, bitmap 137, icon group 128, the version
              block (of the version in res/product.txt) and the manifest
@@ -22,7 +25,8 @@ Korvane.iso. Checked, one line each:
              given (then a signature is required), else against the system's roots
   build      less its signature it is byte-identical to a release build of this
              checkout, made with the launcher's own PE timestamp as SOURCE_DATE_EPOCH
-             (the build runs when needed: cmake --workflow --preset release)
+             (the build runs when needed: cmake --workflow --preset release); a
+             checkout of another commit than the record's fails, naming both
   setup.ini  its ProductGUID is the launcher's own product code (res/product.txt)
   files      extsetup.exe and v1uninst100.iss are there
 EOF
@@ -43,9 +47,9 @@ done
 
 # The checks a sound medium passes, each once; one that did not report counts
 # as failed, so that a fault in this script can never pass as a sound medium.
-expected=(open sums launcher resources signature build setup.ini files)
+expected=(open sums record launcher resources signature build setup.ini files)
 declare -A reported=()
-failed=() checks=0
+failed=() checks=0 notes=()
 ok() { checks=$((checks + 1)); reported[$1]=1; printf 'ok   %s: %s\n' "$1" "$2"; }
 bad() { checks=$((checks + 1)); reported[$1]=1; failed+=("$1"); printf 'FAIL %s: %s\n' "$1" "$2"; }
 note() { reported[$1]=1; printf 'NOTE %s: %s\n' "$1" "$2"; }
@@ -60,7 +64,7 @@ verdict() {
     done
   fi
   if [ ${#failed[@]} -eq 0 ]; then
-    echo "verify-medium: PASS, all $checks checks passed${unsigned:+ (the launcher is not signed)}"
+    echo "verify-medium: PASS, all $checks checks passed$([ ${#notes[@]} -eq 0 ] || (IFS=';'; echo " (${notes[*]})" | sed 's/;/; /g'))"
     exit 0
   fi
   echo "verify-medium: FAIL, ${#failed[@]} of $checks checks failed: ${failed[*]}"
@@ -148,12 +152,33 @@ else
   fi
 fi
 
+# --- record: which commit the medium was made from, and whether its tree was clean
+record=$medium/BUILDINFO.txt record_commit=""
+record_value() { tr -d '\r' <"$record" | sed -n "s/^$1=//p" | head -n 1; }
+if [ ! -f "$record" ]; then
+  bad record "there is no BUILDINFO.txt: the medium does not name the commit it was made from"
+else
+  record_commit=$(record_value commit)
+  tree=$(record_value tree)
+  epoch=$(record_value SOURCE_DATE_EPOCH)
+  if [[ ! "$record_commit" =~ ^[0-9a-f]{40}$ ]]; then
+    bad record "BUILDINFO.txt names no commit (commit=${record_commit:-nothing})"
+    record_commit=""
+  elif [ "$tree" = clean ]; then
+    ok record "made from commit $record_commit, a clean tree, SOURCE_DATE_EPOCH ${epoch:-not given}: check it from a checkout of that commit (git checkout $record_commit)"
+  elif [ -n "$tree" ]; then
+    notes+=("made from a tree with changes not committed")
+    note record "made from commit $record_commit with changes not committed (BUILDINFO.txt): only a checkout with the same changes rebuilds it"
+  else
+    bad record "BUILDINFO.txt does not say whether the tree it was made from was clean (no tree=)"
+  fi
+fi
+
 # --- the launcher itself
 launcher=$medium/KorvaneSetup.exe
 declare -A fact=() sound=()
 code=$(product_value productCode 2>&1) || { bad setup.ini "$code"; code=""; }
 version=$(product_value launcherVersion 2>&1) || { bad resources "$version"; version=""; }
-unsigned=""
 if [ ! -f "$launcher" ]; then
   for check in launcher resources signature build; do bad "$check" "there is no KorvaneSetup.exe"; done
 else

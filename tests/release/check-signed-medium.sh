@@ -1,9 +1,13 @@
 #!/usr/bin/env bash
 # A signed medium, made twice with SOURCE_DATE_EPOCH and a throw-away code-signing
-# certificate: both runs give the same zip and ISO, the password shows nowhere,
-# the checker passes the folder, the zip and the ISO, and it names the check that
-# catches each fault planted in a copy. A signature that does not chain to the
-# root given is refused with the verifier's reason and leaves no medium.
+# certificate: both runs give the same zip and ISO, its build record names the
+# commit and the tools, the password shows nowhere, the checker passes the
+# folder, the zip and the ISO, and it names the check that catches each fault
+# planted in a copy. A signature that does not chain to the root given is
+# refused with the verifier's reason and leaves no medium.
+#
+# The media are made with --allow-uncommitted, so that this runs in a checkout
+# with work in progress too; the record says then so.
 #
 #   check-signed-medium.sh INSTALLER.exe
 #
@@ -34,10 +38,13 @@ for tool in openssl osslsigncode; do
 done
 export PATH="$work/shims:$PATH"
 
+# The tree's state as the build record must give it.
+tree=clean
+[ -z "$(git -C "$root" status --porcelain)" ] || tree="changes not committed"
 # medium RUN ARGUMENTS...: a signed medium in $work/RUN.
 medium() {
   local run=$1; shift
-  if "$root/tools/make-medium.sh" --out "$work/$run" --installer "$installer" \
+  if "$root/tools/make-medium.sh" --out "$work/$run" --installer "$installer" --allow-uncommitted \
        --sign-pfx "$certs/signer.pfx" --sign-password-file "$certs/password" "$@" >"$work/$run.out" 2>&1; then
     pass "$run signed medium made"
   else
@@ -56,10 +63,22 @@ for file in Korvane.zip Korvane.iso; do
   cmp -s "$work/first/$file" "$work/second/$file" && pass "two runs give the same $file" ||
     flunk "two runs give different $file"
 done
+# The build record names the commit and the tree's state, SOURCE_DATE_EPOCH and a
+# version of each tool that shaped the bytes, and SHA256SUMS lists it.
+record=$(tr -d '\r' <"$work/first/Korvane/BUILDINFO.txt" 2>/dev/null)
+missing=()
+for line in "commit=$(git -C "$root" rev-parse HEAD)$" "tree=$tree" "SOURCE_DATE_EPOCH=$SOURCE_DATE_EPOCH$" \
+            'mingw-w64-gcc=.*[0-9]' 'mingw-w64-binutils=.*[0-9]' 'mingw-w64-runtime=[0-9]' \
+            'osslsigncode=.*[0-9]' 'zip=.*[0-9]' 'xorriso=.*[0-9]'; do
+  grep -q "^$line" <<<"$record" || missing+=("$line")
+done
+grep -q ' BUILDINFO.txt$' "$work/first/Korvane/SHA256SUMS" || missing+=("its line in SHA256SUMS")
+[ ${#missing[@]} -eq 0 ] && pass "the build record names $(sed -n 's/^commit=//p' <<<"$record"), the tree, the time and the tools" ||
+  { flunk "the build record lacks ${missing[*]}:"; echo "$record"; }
 # A signature that does not chain to the --ca root: refused with the verifier's
 # own reason, which the signing log holds too, and no medium is left behind.
 log=$root/build/logs/make-medium-sign.log
-if "$root/tools/make-medium.sh" --out "$work/unchained" --installer "$installer" --sign-pfx "$certs/other.pfx" \
+if "$root/tools/make-medium.sh" --out "$work/unchained" --installer "$installer" --allow-uncommitted --sign-pfx "$certs/other.pfx" \
      --sign-password-file "$certs/password" --ca "$certs/signer.pem" >"$work/unchained.out" 2>&1; then
   flunk "a signature that does not chain to --ca was accepted"
 else
@@ -129,6 +148,9 @@ sign signer "$m/KorvaneSetup.exe"; resum "$m"
 verify "$m" build "${ca[@]}"
 m=$(copy no-installer); rm "$m/extsetup.exe"; resum "$m"
 verify "$m" files "${ca[@]}"
+# Checked from a checkout of another commit than the one the record names.
+m=$(copy other-commit); sed -i "s/^commit=.*/commit=$(printf '0%.0s' $(seq 40))\r/" "$m/BUILDINFO.txt"; resum "$m"
+verify "$m" build "${ca[@]}"
 head -c 100000 "$work/first/Korvane.zip" >"$work/truncated.zip"
 verify "$work/truncated.zip" open "${ca[@]}"
 head -c 100000 "$work/first/Korvane.iso" >"$work/truncated.iso"

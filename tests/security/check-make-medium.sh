@@ -3,8 +3,10 @@
 # to do: a product code other than the launcher's, a product name over 260
 # bytes, missing files, and unusable signing material (a missing or unreadable
 # certificate or password file, a wrong password, a certificate that is not for
-# code signing or comes without its key), an ISO without xorriso. The password
-# never shows in what the command prints.
+# code signing or comes without its key), an ISO without xorriso, a checkout
+# with changes not committed. The password never shows in what the command
+# prints. With --allow-uncommitted such a checkout gives a medium whose build
+# record says so.
 set -uo pipefail
 root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 work=$(mktemp -d)
@@ -16,14 +18,16 @@ password=$(tr -d '\n' <"$certs/password")
 sign=(--sign-pfx "$certs/signer.pfx" --sign-password-file "$certs/password")
 
 failures=0
-# refuse WHAT [VAR=VALUE ...] -- ARGUMENTS: the command must fail, write nothing,
-# say so, and give a reason that contains the expected words.
+# refuse WHAT EXPECTED [VAR=VALUE ...] -- ARGUMENTS: the command (make_medium)
+# must fail, write nothing, say so, and give a reason that contains the
+# expected words.
+make_medium=$root/tools/make-medium.sh
 refuse() {
   local what=$1 expect=$2; shift 2
   local environment=()
   while [ "$1" != "--" ]; do environment+=("$1"); shift; done
   shift
-  if message=$(env "${environment[@]}" "$root/tools/make-medium.sh" --out "$out" "$@" 2>&1); then
+  if message=$(env "${environment[@]}" "$make_medium" --out "$out" "$@" 2>&1); then
     echo "FAIL $what: accepted"; failures=$((failures + 1))
   elif [ -e "$out" ]; then
     echo "FAIL $what: wrote $out"; failures=$((failures + 1))
@@ -85,4 +89,25 @@ else
 fi
 refuse "the checkout as the output folder" "holds the checkout" -- --out "$root"
 refuse "the root as the output folder" "holds the checkout" -- --out /
+
+# A checkout of its own, the files of this one committed, then a new file beside them.
+tree=$work/checkout
+mkdir "$tree"
+(cd "$root" && git ls-files -z --cached --others --exclude-standard | tar --null --ignore-failed-read -T - -cf -) |
+  tar -C "$tree" -xf -
+git -C "$tree" init -q && git -C "$tree" add -A &&
+  git -C "$tree" -c user.name=check -c user.email=check@example.invalid -c commit.gpgsign=false commit -q -m check ||
+  { echo "FAIL: cannot make a checkout to change"; exit 1; }
+echo "someone's notes" >"$tree/notes.txt"
+make_medium=$tree/tools/make-medium.sh
+refuse "a checkout with changes not committed" "changes not committed in" -- --installer "$work/empty"
+if ! message=$("$make_medium" --out "$work/uncommitted" --installer "$work/empty" --allow-uncommitted 2>&1); then
+  echo "FAIL --allow-uncommitted: no medium: $message"; failures=$((failures + 1))
+elif ! tr -d '\r' <"$work/uncommitted/Korvane/BUILDINFO.txt" | grep -qx "commit=$(git -C "$tree" rev-parse HEAD)" ||
+     ! tr -d '\r' <"$work/uncommitted/Korvane/BUILDINFO.txt" | grep -q '^tree=changes not committed'; then
+  echo "FAIL --allow-uncommitted: the build record does not say so:"; cat "$work/uncommitted/Korvane/BUILDINFO.txt"
+  failures=$((failures + 1))
+else
+  echo "ok   --allow-uncommitted: the build record says $(tr -d '\r' <"$work/uncommitted/Korvane/BUILDINFO.txt" | grep '^tree=')"
+fi
 [ "$failures" -eq 0 ]

@@ -11,9 +11,10 @@ the 32-bit release launcher, as shipped (cmake --workflow --preset release).
 
 Where the kernel cannot run 32-bit programs, they run under qemu's user-mode
 emulation (tools/winerun --arch says "emulated"). The results then say so in
-their first line and beside every timing: such figures are of the emulation,
-about 2.5 times slower than native, and never the launcher's speed on Windows.
-The size figure does not depend on it. The Wine prefix is KORVANE_WINEPREFIX, else <build>/wineprefix. Without DISPLAY it
+their first line and beside every timing: such figures are of the emulation, and
+never the launcher's speed on Windows; how much slower they are differs from
+figure to figure (docs/PERFORMANCE.md, "What emulation costs"). The size figure
+does not depend on it. The Wine prefix is KORVANE_WINEPREFIX, else <build>/wineprefix. Without DISPLAY it
 runs itself under tools/with-display. Build logs go to <build>/logs, the figures
 to the screen and to <build>/results.txt.
 

@@ -1,7 +1,8 @@
 # Sourced by verify-medium.sh: the launcher's signature, and the launcher less
-# its signature against a release build of this checkout.
-# Uses from the caller: ok, bad, note, launcher, ca, work, root, unsigned, and
-# fact and sound, what pe.py found in the launcher.
+# its signature against a release build of this checkout, which must be the
+# commit the medium's build record names.
+# Uses from the caller: ok, bad, note, notes, launcher, ca, work, root,
+# record_commit, and fact and sound, what pe.py found in the launcher.
 
 signed=0
 [ "${fact[signed]:-}" != yes ] || signed=1
@@ -11,7 +12,7 @@ elif [ "$signed" -eq 0 ]; then
   if [ -n "$ca" ]; then
     bad signature "KorvaneSetup.exe is not signed, and --ca asks for a signature"
   else
-    unsigned=1
+    notes+=("the launcher is not signed")
     note signature "KorvaneSetup.exe is not signed (--ca CERT.pem makes a signature a requirement)"
   fi
 elif ! command -v osslsigncode >/dev/null; then
@@ -37,16 +38,21 @@ fi
 # The release build that the launcher must equal: the same source, linked with
 # the launcher's own PE timestamp (0 means a build without SOURCE_DATE_EPOCH).
 stamp=${fact[timestamp]:-}
+checkout=$(git -C "$root" rev-parse --verify -q HEAD 2>/dev/null)
 if [ "${sound[timestamp]:-}" != ok ]; then
   bad build "cannot read the PE header of KorvaneSetup.exe: ${stamp:-no answer}"
+elif [ -n "$record_commit" ] && [ "$checkout" != "$record_commit" ]; then
+  # A build of another commit proves nothing about this medium, either way.
+  bad build "the medium was made from commit $record_commit (its BUILDINFO.txt), but this checkout is ${checkout:-no git checkout}: git checkout $record_commit, then check the medium again"
 elif [ "$signed" -eq 1 ] && ! command -v osslsigncode >/dev/null; then
   bad build "removing the signature needs osslsigncode: apt-get install osslsigncode"
 elif ! command -v cmake >/dev/null; then
   bad build "the release build needs CMake and MinGW-w64: run tools/deps.sh as root"
 else
-  commit=$(git -C "$root" rev-parse --short HEAD 2>/dev/null || echo "unknown commit")
-  [ -z "$(git -C "$root" status --porcelain --untracked-files=no 2>/dev/null)" ] ||
-    commit="$commit with local changes"
+  commit=${checkout:0:12}
+  [ -n "$commit" ] || commit="unknown commit"
+  [ -z "$(git -C "$root" --no-optional-locks status --porcelain 2>/dev/null)" ] ||
+    commit="$commit with changes not committed"
   mkdir -p "$root/build/logs"
   log=$root/build/logs/verify-medium-release.log
   if [ "$stamp" -eq 0 ]; then
@@ -61,10 +67,15 @@ else
     bad build "cannot take the signature off KorvaneSetup.exe ($(tail -n 1 "$work/remove.log"))"
   else
     [ "$signed" -eq 1 ] || cp "$launcher" "$work/unsigned.exe"
+    if [ -n "$record_commit" ]; then
+      hint="the launcher is not what the commit its build record names builds (or it was built with other tools than BUILDINFO.txt lists)"
+    else
+      hint="check out the commit the medium was made from"
+    fi
     if difference=$(cmp "$work/unsigned.exe" "$root/build/release/KorvaneSetup.exe" 2>&1); then
       ok build "KorvaneSetup.exe$([ "$signed" -eq 0 ] || echo " less its signature") is byte-identical to the release build of this checkout ($commit, PE timestamp $stamp)"
     else
-      bad build "KorvaneSetup.exe$([ "$signed" -eq 0 ] || echo " less its signature") is not the release build of this checkout ($commit, PE timestamp $stamp): $(sed -E 's/.*differ: byte ([0-9]+).*/they first differ at byte \1/; s/^cmp: EOF on .* after byte ([0-9]+).*/one of them ends after byte \1/' <<<"$difference"); check out the commit the medium was made from"
+      bad build "KorvaneSetup.exe$([ "$signed" -eq 0 ] || echo " less its signature") is not the release build of this checkout ($commit, PE timestamp $stamp): $(sed -E 's/.*differ: byte ([0-9]+).*/they first differ at byte \1/; s/^cmp: EOF on .* after byte ([0-9]+).*/one of them ends after byte \1/' <<<"$difference"); $hint"
     fi
   fi
 fi
