@@ -9,6 +9,14 @@
 // to case as the file system compares names. A side that cannot be made final
 // counts the process as work: the watch errs towards waiting, never towards
 // starting the new installer beside a running uninstaller.
+//
+// The launcher is a 32-bit program: on 64-bit Windows (and under Wine) its file
+// calls on the system folder (System32) reach the 32-bit one (SysWOW64) instead,
+// through WOW64's file-system redirection. The work folders are taken as the
+// launcher names them, redirected like every file it staged and like the paths
+// of the 32-bit programs it starts; a process's program file is named by the
+// system as it lies on disk, and is opened so, without redirection, or a 64-bit
+// program from System32 (a console host) would be another file there, or none.
 #pragma once
 #include <windows.h>
 
