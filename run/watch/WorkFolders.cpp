@@ -42,42 +42,44 @@ HANDLE openAsOnDisk(const wchar_t* path) {
 // The final path of a file or folder just opened (the handle is closed here):
 // junctions, symbolic links and subst drives resolved, short names made long.
 // False when it cannot be had whole, or the file was not opened.
-bool finalPathOf(HANDLE file, char16_t* finalPath) {
+bool finalPathOf(HANDLE file, char16_t* finalPath, FinalPathQuery query) {
     if (file == INVALID_HANDLE_VALUE) return false;
-    const DWORD length = GetFinalPathNameByHandleW(file, asWide(finalPath), finalPathCapacity,
-                                                   FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+    const DWORD length =
+        query(file, asWide(finalPath), finalPathCapacity, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
     CloseHandle(file);
     return length > 0 && length < finalPathCapacity;
 }
 
-bool finalPathOfAnsi(const char* path, char16_t* finalPath) {
+bool finalPathOfAnsi(const char* path, char16_t* finalPath, FinalPathQuery query) {
     wchar_t wide[finalPathCapacity];
     if (MultiByteToWideChar(CP_ACP, MB_ERR_INVALID_CHARS, path, -1, wide, finalPathCapacity) == 0)
         return false;
-    return finalPathOf(openForName(wide), finalPath);
+    return finalPathOf(openForName(wide), finalPath, query);
 }
 
 }  // namespace
 
-void takeWorkFolders(WorkFolders& folders, const char* const* paths, unsigned count) {
+void takeWorkFolders(WorkFolders& folders, const char* const* paths, unsigned count,
+                     FinalPathQuery finalPath) {
     std::memset(&folders, 0, sizeof folders);
     for (unsigned i = 0; i < count && i < sizeof folders.finalPaths / sizeof folders.finalPaths[0]; ++i) {
-        if (finalPathOfAnsi(paths[i], folders.finalPaths[folders.count]))
+        if (finalPathOfAnsi(paths[i], folders.finalPaths[folders.count], finalPath))
             ++folders.count;
         else
             folders.unknown = true;
     }
 }
 
-bool liesInWorkFolders(const WorkFolders& folders, HANDLE process, ImageNameQuery query) {
+bool liesInWorkFolders(const WorkFolders& folders, HANDLE process, ImageNameQuery imageName,
+                       FinalPathQuery finalPath) {
     if (folders.unknown) return true;
     // The path the program was started by (on Windows already through links and
     // subst drives; elsewhere as given), then its final form.
     wchar_t image[finalPathCapacity];
     DWORD size = finalPathCapacity;
-    if (!query(process, 0, image, &size)) return true;
+    if (!imageName(process, 0, image, &size)) return true;
     char16_t program[finalPathCapacity];
-    if (!finalPathOf(openAsOnDisk(image), program)) return true;
+    if (!finalPathOf(openAsOnDisk(image), program, finalPath)) return true;
     for (unsigned i = 0; i < folders.count; ++i)
         if (isInFolderTree(program, folders.finalPaths[i], sameFileNames)) return true;
     return false;

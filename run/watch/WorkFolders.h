@@ -30,14 +30,18 @@ struct WorkFolders {
     bool unknown;  // a folder whose final path could not be had: every process counts as work
 };
 
+// The query of a process's program file (QueryFullProcessImageNameW) and of an
+// open file's final path (GetFinalPathNameByHandleW); a test may answer in
+// their place.
+using ImageNameQuery = BOOL(WINAPI*)(HANDLE, DWORD, LPWSTR, PDWORD);
+using FinalPathQuery = DWORD(WINAPI*)(HANDLE, LPWSTR, DWORD, DWORD);
+
 // Takes the folders (at most two; full paths in the code page, with or without
 // their backslash) in their final forms.
-void takeWorkFolders(WorkFolders& folders, const char* const* paths, unsigned count);
-
-// The query of a process's program file (QueryFullProcessImageNameW; a test
-// may answer in its place).
-using ImageNameQuery = BOOL(WINAPI*)(HANDLE, DWORD, LPWSTR, PDWORD);
+void takeWorkFolders(WorkFolders& folders, const char* const* paths, unsigned count,
+                     FinalPathQuery finalPath);
 
 // True when the process's program file lies in a work folder or one of its
 // subfolders, and when that cannot be told.
-bool liesInWorkFolders(const WorkFolders& folders, HANDLE process, ImageNameQuery query);
+bool liesInWorkFolders(const WorkFolders& folders, HANDLE process, ImageNameQuery imageName,
+                       FinalPathQuery finalPath);
