@@ -24,12 +24,17 @@ ULONGLONG creationTime(HANDLE process) {
     return asNumber(created);
 }
 
+FinalPathQuery finalPathQuery() {
+    return testCalls.getFinalPathNameByHandle != nullptr ? testCalls.getFinalPathNameByHandle
+                                                         : GetFinalPathNameByHandleW;
+}
+
 bool liesInWorkFolder(const RunWatch& watch, HANDLE process) {
     // Unknown is counted as work: waiting too long is bounded, starting the new
     // installer beside a running uninstaller loses the product.
     auto query = testCalls.queryFullProcessImageName != nullptr ? testCalls.queryFullProcessImageName
                                                                 : QueryFullProcessImageNameW;
-    return liesInWorkFolders(watch.workFolders, process, query);
+    return liesInWorkFolders(watch.workFolders, process, query, finalPathQuery());
 }
 
 // ---- The program's job.
@@ -96,23 +101,47 @@ void noteUnheld(RunWatch& watch, const PROCESSENTRY32& entry) {
     watch.unheld[watch.unheldCount++] = {entry.th32ProcessID, entry.th32ParentProcessID, true};
 }
 
+HANDLE openToFollow(DWORD id) {
+    return OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, id);
+}
+
+void follow(RunWatch& watch, HANDLE process, DWORD id, ULONGLONG createdAt) {
+    watch.followed[watch.followedCount++] = {process, id, createdAt, liesInWorkFolder(watch, process), true};
+}
+
+// A noted descendant is held once the table has room again, so that the
+// children it starts from then on are followed too. True when it was.
+bool holdNoted(RunWatch& watch, UnheldProcess& noted, ULONGLONG listedAt) {
+    if (watch.followedCount >= followedProcessCapacity) return false;
+    HANDLE process = openToFollow(noted.id);
+    const ULONGLONG createdAt = process != nullptr ? creationTime(process) : 0;
+    if (createdAt == 0 || createdAt > listedAt) {
+        if (process != nullptr) CloseHandle(process);
+        return false;
+    }
+    follow(watch, process, noted.id, createdAt);
+    noted.listed = false;  // followed from now on
+    return true;
+}
+
 // Takes the listed process in when it is the child of a followed one: its
 // parent's id is a followed process's (whose handle is held, so the id is that
 // process's alone), and it was created after that process and before the list
 // was taken (an id that passed to a new process since then is not its child).
-// True when it was taken in or noted.
+// True when it was taken in or noted, or a noted one is now held.
 bool takeInChild(RunWatch& watch, const PROCESSENTRY32& entry, ULONGLONG listedAt) {
-    // Id 0 is no process's: a program whose id could not be read has no children.
+    // Id 0 is no process's, and no process is its child (the descendants of a
+    // program whose id could not be read count as work instead).
     if (entry.th32ProcessID == 0 || entry.th32ParentProcessID == 0) return false;
     if (followedById(watch, entry.th32ProcessID) != nullptr) return false;
     UnheldProcess* known = unheldById(watch, entry.th32ProcessID);
     if (known != nullptr && known->parentId == entry.th32ParentProcessID) {
         known->listed = true;
-        return false;
+        return holdNoted(watch, *known, listedAt);
     }
     const FollowedProcess* parent = followedById(watch, entry.th32ParentProcessID);
     if (parent == nullptr || known != nullptr) return false;
-    HANDLE process = OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, entry.th32ProcessID);
+    HANDLE process = openToFollow(entry.th32ProcessID);
     const ULONGLONG createdAt = process != nullptr ? creationTime(process) : 0;
     if (process != nullptr && createdAt != 0 && (createdAt < parent->createdAt || createdAt > listedAt)) {
         CloseHandle(process);  // an id that another process had: no child of ours
@@ -123,24 +152,25 @@ bool takeInChild(RunWatch& watch, const PROCESSENTRY32& entry, ULONGLONG listedA
         noteUnheld(watch, entry);
         return true;
     }
-    watch.followed[watch.followedCount++] = {process, entry.th32ProcessID, createdAt,
-                                             liesInWorkFolder(watch, process), true};
+    follow(watch, process, entry.th32ProcessID, createdAt);
     return true;
 }
 
 // One list of the system's processes, walked until it yields no further child
 // (a child may be listed before its parent). Noted processes it no longer
-// names have ended.
-void followDescendants(RunWatch& watch) {
+// names have ended. False when no list could be had.
+bool followDescendants(RunWatch& watch) {
     auto snapshot = testCalls.createToolhelp32Snapshot != nullptr ? testCalls.createToolhelp32Snapshot
                                                                   : CreateToolhelp32Snapshot;
     auto first = testCalls.process32First != nullptr ? testCalls.process32First : Process32First;
     auto next = testCalls.process32Next != nullptr ? testCalls.process32Next : Process32Next;
-    HANDLE list = snapshot(TH32CS_SNAPPROCESS, 0);
-    if (list == INVALID_HANDLE_VALUE) return;
+    // Read before the list is taken: a process created meanwhile, under the id
+    // of one the list names, is then no child either.
     FILETIME now;
     GetSystemTimeAsFileTime(&now);
     const ULONGLONG listedAt = asNumber(now);
+    HANDLE list = snapshot(TH32CS_SNAPPROCESS, 0);
+    if (list == INVALID_HANDLE_VALUE) return false;
     for (unsigned i = 0; i < watch.unheldCount; ++i) watch.unheld[i].listed = false;
     bool found = true;
     while (found) {
@@ -156,6 +186,21 @@ void followDescendants(RunWatch& watch) {
     for (unsigned i = 0; i < watch.unheldCount; ++i)
         if (watch.unheld[i].listed) watch.unheld[kept++] = watch.unheld[i];
     watch.unheldCount = kept;
+    return true;
+}
+
+// A followed process that had ended before the latest list was read has every
+// child it started in that list, taken in by now: its slot is free for the
+// run's later processes. The program itself keeps the first.
+void releaseEnded(RunWatch& watch) {
+    unsigned kept = 1;
+    for (unsigned i = 1; i < watch.followedCount; ++i) {
+        if (watch.followed[i].running)
+            watch.followed[kept++] = watch.followed[i];
+        else
+            CloseHandle(watch.followed[i].handle);
+    }
+    watch.followedCount = kept;
 }
 
 // Whether each followed descendant runs, sampled before the next list is read.
@@ -181,10 +226,14 @@ void beginRunWatch(RunWatch& watch, const StartedProgram& started, const char* c
     std::memset(&watch, 0, sizeof watch);
     watch.program = started.process;
     watch.job = started.job;
-    takeWorkFolders(watch.workFolders, folders, folderCount);
-    watch.followed[0] = {started.process, GetProcessId(started.process), creationTime(started.process), true,
-                         true};
+    takeWorkFolders(watch.workFolders, folders, folderCount, finalPathQuery());
+    auto processId = testCalls.getProcessId != nullptr ? testCalls.getProcessId : GetProcessId;
+    const DWORD id = processId(started.process);
+    watch.followed[0] = {started.process, id, creationTime(started.process), true, true};
     watch.followedCount = 1;
+    // Without its id, no process can be told as the program's child: whatever
+    // it started counts as work, within the limit, never as nothing to follow.
+    watch.lostTrack = id == 0;
 }
 
 bool runWatchOver(void* state) {
@@ -200,7 +249,7 @@ bool runWatchOver(void* state) {
     // copy the program starts may start another and end before the program does.
     if (!programEnded && watch.job != nullptr) return false;
     sampleDescendants(watch);
-    followDescendants(watch);
+    if (followDescendants(watch)) releaseEnded(watch);
     if (!programEnded) return false;
     const ULONGLONG now = clockNow();
     if (!watch.programEnded) {

@@ -20,11 +20,16 @@
 // of every process followed is held, so that its id cannot pass to another
 // process meanwhile. Whether a process still runs is sampled before the list
 // that could name its new children is read, so that a child started just
-// before its parent ended is in that list. A descendant that cannot be opened,
-// or that does not fit the table, counts as work while the process list still
-// names it. A descendant whose parent ended before the watch saw it is missed
-// without a job; the job has no such gap. Where no process list can be had at
-// all, the job alone, or the program alone, is waited for.
+// before its parent ended is in that list; once that list has been read, an
+// ended process's slot is free for the processes that follow, so that a run of
+// any length is followed to its end. A descendant that cannot be opened, or
+// that does not fit the table (more running at once than it holds), counts as
+// work while the process list still names it, and is held once there is room,
+// so that its own children are followed from then on. A program whose process id
+// cannot be read has descendants that cannot be told: they count as work. A
+// descendant whose parent ended before the watch saw it is missed without a
+// job; the job has no such gap. Where no process list can be had at all, the
+// job alone, or the program alone, is waited for.
 //
 // The program itself is always waited for. Once it has ended, the rest of its
 // work holds the run for at most lingeringWorkLimitMs; then the run counts as
@@ -44,7 +49,7 @@ struct FollowedProcess {
     DWORD id;
     ULONGLONG createdAt;  // creation time, as a FILETIME number
     bool isWork;          // its program file lies in a work folder
-    bool running;         // as sampled at the latest step
+    bool running;         // as sampled at the latest step, before its list was read
 };
 
 // A descendant that could not be held (not opened, or no room): known by its
@@ -65,7 +70,8 @@ struct RunWatch {
     unsigned followedCount;
     UnheldProcess unheld[followedProcessCapacity];
     unsigned unheldCount;
-    bool lostTrack;  // a descendant could not even be noted: work until the limit
+    bool lostTrack;  // descendants that cannot be told (one not even noted, or the program's id
+                     // unknown): work until the limit
 };
 
 // Starts watching a program that has just been started. folders: the work
@@ -80,8 +86,8 @@ bool runWatchOver(void* state);
 // Closes the handles the watch holds; the processes run on.
 void endRunWatch(RunWatch& watch);
 
-// Test seam: the process lists and the clock of the limit. A null pointer (or
-// a null member) means the real call.
+// Test seam: the process lists, the clock of the limit and the names of program
+// files. A null pointer (or a null member) means the real call.
 struct RunWatchCalls {
     BOOL(WINAPI* queryInformationJobObject)(HANDLE, JOBOBJECTINFOCLASS, LPVOID, DWORD, LPDWORD);
     HANDLE(WINAPI* createToolhelp32Snapshot)(DWORD, DWORD);
@@ -89,5 +95,7 @@ struct RunWatchCalls {
     BOOL(WINAPI* process32First)(HANDLE, PROCESSENTRY32*);
     BOOL(WINAPI* process32Next)(HANDLE, PROCESSENTRY32*);
     ImageNameQuery queryFullProcessImageName;
+    FinalPathQuery getFinalPathNameByHandle;
+    DWORD(WINAPI* getProcessId)(HANDLE);
 };
 void setRunWatchCalls(const RunWatchCalls* calls);

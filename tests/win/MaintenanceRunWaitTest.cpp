@@ -156,6 +156,19 @@ public:
         return result;
     }
 
+    // Runs the stage afresh, for a case of a table, through the seams given, with
+    // a staged program that relaunches its copy.
+    int32_t runRelaunchingThrough(const ProgramStartCalls& start, const RunWatchCalls& watch,
+                                  std::vector<StandinEvent>& events, std::vector<RecordedBox>& boxes) {
+        TearDown();
+        SetUp();
+        if (HasFatalFailure()) return -1;
+        EnvironmentGuard relaunch("KORVANE_STANDIN_RELAUNCH", copyRunsMs);
+        ProgramStartCallsGuard startCalls(start);
+        RunWatchCallsGuard watchCalls(watch);
+        return run(events, boxes);
+    }
+
     // An upgrade that waited for the relaunched copy: the stage returned 0 with
     // nothing shown, the dialog stayed until the copy had ended, then came the
     // clean-up.
@@ -243,26 +256,21 @@ TEST_F(MaintenanceRunWaits, WithoutAJobAnUpgradeFollowsTheProgramsDescendants) {
     const Case cases[] = {
         {"no job can be created", {noJob, nullptr, nullptr, nullptr, nullptr, nullptr}, {}, true},
         {"the job refuses its limits", {nullptr, noLimits, nullptr, nullptr, nullptr, nullptr}, {}, true},
-        {"the job cannot be read", {}, {unreadableJob, nullptr, nullptr, nullptr, nullptr, nullptr}, true},
+        {"the job cannot be read",
+         {},
+         {unreadableJob, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
+         true},
         {"no job and no list of processes",
          {noJob, nullptr, nullptr, nullptr, nullptr, nullptr},
-         {nullptr, noProcessList, nullptr, nullptr, nullptr, nullptr},
+         {nullptr, noProcessList, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr},
          false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        TearDown();
-        SetUp();
-        ASSERT_FALSE(HasFatalFailure());
-        EnvironmentGuard relaunch("KORVANE_STANDIN_RELAUNCH", copyRunsMs);
         std::vector<StandinEvent> events;
         std::vector<RecordedBox> boxes;
-        int32_t result;
-        {
-            ProgramStartCallsGuard start(c.start);
-            RunWatchCallsGuard watch(c.watch);
-            result = run(events, boxes);
-        }
+        const int32_t result = runRelaunchingThrough(c.start, c.watch, events, boxes);
+        ASSERT_FALSE(HasFatalFailure());
         EXPECT_GE(failedCalls, 1);
         if (c.copyWaitedFor) {
             expectTheCopyWaitedFor(result, events, boxes);
@@ -293,7 +301,7 @@ TEST_F(MaintenanceRunWaits, ACopyStillRunningAtTheLimitNoLongerHoldsTheUpgrade) 
     std::vector<RecordedBox> boxes;
     int32_t result;
     {
-        RunWatchCallsGuard watch({nullptr, nullptr, fastClock, nullptr, nullptr, nullptr});
+        RunWatchCallsGuard watch({nullptr, nullptr, fastClock, nullptr, nullptr, nullptr, nullptr, nullptr});
         result = run(events, boxes);
     }
     EXPECT_EQ(result, 0);
@@ -587,30 +595,52 @@ HANDLE WINAPI listThenWaitForTheProgramsEnd(DWORD flags, DWORD id) {
     return list;
 }
 
-// ---- A process created before the staged program is no child of it, whatever
-// parent id the list gives it: the list below names an older program, running
-// from the temporary folder, as a child of the staged extsetup.exe (as a
-// process whose id was reused would appear).
-DWORD olderProgramId = 0;
+// ---- A process that the list names as a child of the staged program, but that
+// is none, as a process whose id was reused would appear: one created before
+// the staged program, or one created after the list was taken. A stand-in from
+// the temporary folder, so that it would hold the upgrade were it taken in.
+enum class Stranger { createdBefore, createdAfterTheList };
+Stranger strangerCase = Stranger::createdBefore;
+std::string strangerPath;
+PROCESS_INFORMATION stranger = {};
 DWORD stagedProgramId = 0;
+bool strangerNamed = false;  // by the list being walked
+bool strangerGiven = false;  // in this walk of it
 
-// The staged program's id is looked up in the whole list first: the older
-// program, with the lower id, may be listed before it.
-BOOL WINAPI firstProcess(HANDLE list, PROCESSENTRY32* entry) {
-    stagedProgramId = 0;
-    for (BOOL more = Process32First(list, entry); more; more = Process32Next(list, entry))
-        if (_stricmp(entry->szExeFile, installerName) == 0) stagedProgramId = entry->th32ProcessID;
-    BOOL more = Process32First(list, entry);
-    if (more && entry->th32ProcessID == olderProgramId) entry->th32ParentProcessID = stagedProgramId;
-    return more;
+bool startStranger() {
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    return CreateProcessA(strangerPath.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                          &startup, &stranger) != FALSE;
 }
 
+// A process created after a list is named by that list alone.
+HANDLE WINAPI listAnew(DWORD flags, DWORD id) {
+    if (strangerCase == Stranger::createdAfterTheList) strangerNamed = false;
+    return CreateToolhelp32Snapshot(flags, id);
+}
+
+// The staged program's id is looked up in the whole list first; the one created
+// after the list is started once the list names the staged program.
+BOOL WINAPI firstProcess(HANDLE list, PROCESSENTRY32* entry) {
+    stagedProgramId = 0;
+    strangerGiven = false;
+    for (BOOL more = Process32First(list, entry); more; more = Process32Next(list, entry))
+        if (_stricmp(entry->szExeFile, installerName) == 0) stagedProgramId = entry->th32ProcessID;
+    if (strangerCase == Stranger::createdAfterTheList && stranger.hProcess == nullptr && stagedProgramId != 0)
+        strangerNamed = startStranger();
+    return Process32First(list, entry);
+}
+
+// After the real ones, the stranger, as the staged program's child.
 BOOL WINAPI nextProcess(HANDLE list, PROCESSENTRY32* entry) {
-    if (Process32Next(list, entry)) {
-        if (entry->th32ProcessID == olderProgramId) entry->th32ParentProcessID = stagedProgramId;
-        return TRUE;
-    }
-    return FALSE;
+    if (Process32Next(list, entry)) return TRUE;
+    if (!strangerNamed || strangerGiven || stagedProgramId == 0) return FALSE;
+    strangerGiven = true;
+    entry->th32ProcessID = stranger.dwProcessId;
+    entry->th32ParentProcessID = stagedProgramId;
+    std::strcpy(entry->szExeFile, "stranger.exe");
+    return TRUE;
 }
 
 // ---- A child of the staged program that cannot be opened (as a process of
@@ -639,6 +669,12 @@ BOOL WINAPI nextProcessThenClosedChild(HANDLE list, PROCESSENTRY32* entry) {
     return TRUE;
 }
 
+// A program whose process id cannot be read.
+DWORD WINAPI noProcessId(HANDLE) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    return 0;
+}
+
 // ---- A program file that cannot be read, as for a process of higher rights
 // on some systems.
 BOOL WINAPI imageUnreadable(HANDLE, DWORD, LPWSTR, PDWORD) {
@@ -646,7 +682,22 @@ BOOL WINAPI imageUnreadable(HANDLE, DWORD, LPWSTR, PDWORD) {
     return FALSE;
 }
 
+// ---- A file's final path in capitals, its folder's as it is: a share may give
+// the two in different cases (Wine gives each as it is spelt on disk).
+DWORD WINAPI filesInCapitals(HANDLE file, LPWSTR path, DWORD capacity, DWORD flags) {
+    const DWORD length = GetFinalPathNameByHandleW(file, path, capacity, flags);
+    BY_HANDLE_FILE_INFORMATION information;
+    if (length > 0 && length < capacity && GetFileInformationByHandle(file, &information) &&
+        (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0)
+        CharUpperBuffW(path, length);
+    return length;
+}
+
 class RunWatchSteps : public MaintenanceRunWaits {};
+
+// Runs of many processes, a suite (and a Wine process) of their own: they take
+// a minute.
+class RunWatchOfManyProcesses : public MaintenanceRunWaits {};
 
 }  // namespace
 
@@ -661,7 +712,7 @@ TEST_F(RunWatchSteps, AProgramsEndIsSampledBeforeTheListThatNamesItsLastChild) {
         // No job: the descendants alone tell the copy.
         ProgramStartCallsGuard start({noJob, nullptr, nullptr, nullptr, nullptr, nullptr});
         RunWatchCallsGuard watch(
-            {nullptr, listThenWaitForTheProgramsEnd, nullptr, nullptr, nullptr, nullptr});
+            {nullptr, listThenWaitForTheProgramsEnd, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr});
         result = run(events, boxes);
     }
     ASSERT_FALSE(events.empty());
@@ -669,74 +720,168 @@ TEST_F(RunWatchSteps, AProgramsEndIsSampledBeforeTheListThatNamesItsLastChild) {
     expectTheCopyWaitedFor(result, events, boxes);
 }
 
-TEST_F(RunWatchSteps, AProcessCreatedBeforeTheProgramIsNoChildOfIt) {
-    const std::string older = tmp + "older-helper.exe";
-    const std::string plan = root + "\\plan.txt";
-    writeFile(plan, "older-helper 30000\n");
-    EnvironmentGuard planned("KORVANE_STANDIN_PLAN", plan.c_str());
-    ASSERT_TRUE(CopyFileA(standinPath().c_str(), older.c_str(), FALSE));
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    ASSERT_TRUE(CreateProcessA(older.c_str(), nullptr, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
-                               &process));
-    olderProgramId = process.dwProcessId;
-    Sleep(200);  // created well before the staged program
-    std::vector<StandinEvent> events;
-    std::vector<RecordedBox> boxes;
-    int32_t result;
-    {
-        RunWatchCallsGuard watch({nullptr, nullptr, nullptr, firstProcess, nextProcess, nullptr});
-        result = run(events, boxes);
+TEST_F(RunWatchSteps, AProcessCreatedBeforeTheProgramOrAfterTheListIsNoChildOfIt) {
+    const Stranger cases[] = {Stranger::createdBefore, Stranger::createdAfterTheList};
+    for (Stranger c : cases) {
+        SCOPED_TRACE(c == Stranger::createdBefore ? "created before the staged program"
+                                                  : "created after the list");
+        TearDown();
+        SetUp();
+        ASSERT_FALSE(HasFatalFailure());
+        strangerCase = c;
+        strangerNamed = c == Stranger::createdBefore;
+        stranger = {};
+        strangerPath = tmp + "stranger.exe";
+        const std::string plan = root + "\\plan.txt";
+        // The staged program runs while lists are read, so that they name it.
+        writeFile(plan, "stranger 30000\nextsetup 2500\n");
+        EnvironmentGuard planned("KORVANE_STANDIN_PLAN", plan.c_str());
+        ASSERT_TRUE(CopyFileA(standinPath().c_str(), strangerPath.c_str(), FALSE));
+        if (c == Stranger::createdBefore) {
+            ASSERT_TRUE(startStranger());
+            Sleep(200);  // created well before the staged program
+        }
+        std::vector<StandinEvent> events;
+        std::vector<RecordedBox> boxes;
+        int32_t result;
+        {
+            // No job: the lists are read while the staged program runs.
+            ProgramStartCallsGuard start({noJob, nullptr, nullptr, nullptr, nullptr, nullptr});
+            RunWatchCallsGuard watch(
+                {nullptr, listAnew, nullptr, firstProcess, nextProcess, nullptr, nullptr, nullptr});
+            result = run(events, boxes);
+        }
+        ASSERT_NE(stranger.hProcess, nullptr) << "no list named the staged program";
+        const bool strangerStillRuns = WaitForSingleObject(stranger.hProcess, 0) == WAIT_TIMEOUT;
+        writeFile(stop, "");
+        WaitForSingleObject(stranger.hProcess, 10000);
+        CloseHandle(stranger.hThread);
+        CloseHandle(stranger.hProcess);
+        EXPECT_EQ(result, 0);
+        EXPECT_TRUE(boxes.empty());
+        EXPECT_TRUE(strangerStillRuns)
+            << "the upgrade waited for a process that is no child of the staged one";
+        EXPECT_FALSE(exists(staging));
     }
-    const bool olderStillRuns = WaitForSingleObject(process.hProcess, 0) == WAIT_TIMEOUT;
-    writeFile(stop, "");
-    WaitForSingleObject(process.hProcess, 10000);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    EXPECT_EQ(result, 0);
-    EXPECT_TRUE(boxes.empty());
-    EXPECT_TRUE(olderStillRuns) << "the upgrade waited for a program older than the staged one";
-    EXPECT_FALSE(exists(staging));
 }
 
-// Unknown is work: a process of the run whose program file cannot be read holds
-// the upgrade as a copy in the temporary folder would.
-TEST_F(RunWatchSteps, AProcessWhoseProgramFileCannotBeReadIsWork) {
-    EnvironmentGuard relaunch("KORVANE_STANDIN_RELAUNCH", copyRunsMs);
-    std::vector<StandinEvent> events;
-    std::vector<RecordedBox> boxes;
-    int32_t result;
-    {
-        RunWatchCallsGuard watch({nullptr, nullptr, nullptr, nullptr, nullptr, imageUnreadable});
-        result = run(events, boxes);
+// The relaunched copy in the temporary folder is work when its program file
+// cannot be read (unknown is work), and when its final path comes in another
+// case than the folder's: names are compared as the file system compares them.
+TEST_F(RunWatchSteps, TheCopyIsWorkWhenItsFileCannotBeReadOrIsNamedInAnotherCase) {
+    struct Case {
+        const char* name;
+        RunWatchCalls watch;
+    };
+    const Case cases[] = {
+        {"its program file cannot be read",
+         {nullptr, nullptr, nullptr, nullptr, nullptr, imageUnreadable, nullptr, nullptr}},
+        {"its final path in capitals",
+         {nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, filesInCapitals, nullptr}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<StandinEvent> events;
+        std::vector<RecordedBox> boxes;
+        const int32_t result = runRelaunchingThrough({}, c.watch, events, boxes);
+        ASSERT_FALSE(HasFatalFailure());
+        expectTheCopyWaitedFor(result, events, boxes);
     }
-    expectTheCopyWaitedFor(result, events, boxes);
 }
 
-// A descendant that cannot be opened counts as work while the list names it:
-// it holds the upgrade for the limit (three seconds on the fast clock) after
-// the staged program's end.
-TEST_F(RunWatchSteps, ADescendantThatCannotBeOpenedIsWorkWhileListed) {
-    const std::string plan = root + "\\plan.txt";
-    writeFile(plan, "extsetup 1500\n");
-    EnvironmentGuard planned("KORVANE_STANDIN_PLAN", plan.c_str());
-    closedChildParent = 0;
-    std::vector<StandinEvent> events;
-    std::vector<RecordedBox> boxes;
-    int32_t result;
-    {
-        // No job: the list is read while the program runs, and names it.
-        ProgramStartCallsGuard start({noJob, nullptr, nullptr, nullptr, nullptr, nullptr});
-        RunWatchCallsGuard watch(
-            {nullptr, nullptr, fastClock, firstProcessThenClosedChild, nextProcessThenClosedChild, nullptr});
-        result = run(events, boxes);
+// What cannot be followed counts as work while it may run: a descendant that
+// cannot be opened while the list names it, and whatever a program whose id
+// cannot be read started. Either holds the upgrade for the limit (three
+// seconds on the fast clock) after the staged program's end.
+TEST_F(RunWatchSteps, WhatCannotBeFollowedIsWork) {
+    struct Case {
+        const char* name;
+        RunWatchCalls watch;
+        bool closedChild;
+    };
+    const Case cases[] = {
+        {"a descendant that cannot be opened",
+         {nullptr, nullptr, fastClock, firstProcessThenClosedChild, nextProcessThenClosedChild, nullptr,
+          nullptr, nullptr},
+         true},
+        {"the program's id cannot be read",
+         {nullptr, nullptr, fastClock, nullptr, nullptr, nullptr, nullptr, noProcessId},
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        TearDown();
+        SetUp();
+        ASSERT_FALSE(HasFatalFailure());
+        const std::string plan = root + "\\plan.txt";
+        writeFile(plan, "extsetup 1500\n");
+        EnvironmentGuard planned("KORVANE_STANDIN_PLAN", plan.c_str());
+        closedChildParent = 0;
+        std::vector<StandinEvent> events;
+        std::vector<RecordedBox> boxes;
+        int32_t result;
+        {
+            // No job: the list is read while the program runs, and names it.
+            ProgramStartCallsGuard start({noJob, nullptr, nullptr, nullptr, nullptr, nullptr});
+            RunWatchCallsGuard watch(c.watch);
+            result = run(events, boxes);
+        }
+        if (c.closedChild) {
+            ASSERT_NE(closedChildParent, 0u) << "no list named the staged program";
+        }
+        EXPECT_EQ(result, 0);
+        EXPECT_TRUE(boxes.empty());
+        const StandinEvent* stagedExit = find(events, "exit", false);
+        ASSERT_NE(stagedExit, nullptr);
+        EXPECT_GE(lastClockReadAt, stagedExit->tick + 2000) << "what could not be followed did not count";
+        EXPECT_FALSE(exists(staging));
     }
-    ASSERT_NE(closedChildParent, 0u) << "no list named the staged program";
-    EXPECT_EQ(result, 0);
-    EXPECT_TRUE(boxes.empty());
-    const StandinEvent* stagedExit = find(events, "exit", false);
-    ASSERT_NE(stagedExit, nullptr);
-    EXPECT_GE(lastClockReadAt, stagedExit->tick + 2000) << "the child that could not be opened did not count";
-    EXPECT_FALSE(exists(staging));
+}
+
+// A run of any length is followed to its end, and what runs at once beyond the
+// table still holds it. The staged program starts many helpers, then relaunches
+// its copy: 500 short ones one after another (a few dozen running at once, each
+// seen by a list), far more than the table holds over the run; or 70 long ones
+// at once, which fill the table, so that the copy started after them is noted
+// by its ids alone until they end. Either way the copy relaunches its own, and
+// both are waited for.
+TEST_F(RunWatchOfManyProcesses, TheCopiesRelaunchedAfterManyHelpersAreWaitedFor) {
+    struct Case {
+        const char* helpers;  // count|ms|apart
+        const char* relaunch;
+        int copies;
+    };
+    const Case cases[] = {{"500|1200|30", "5000 again", 2}, {"70|10000|0", "12000 again", 2}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.helpers);
+        TearDown();
+        SetUp();
+        ASSERT_FALSE(HasFatalFailure());
+        EnvironmentGuard helpers("KORVANE_STANDIN_HELPERS", c.helpers);
+        EnvironmentGuard relaunch("KORVANE_STANDIN_RELAUNCH", c.relaunch);
+        std::vector<StandinEvent> events;
+        std::vector<RecordedBox> boxes;
+        int32_t result;
+        {
+            // No job: the descendants alone tell the copies.
+            ProgramStartCallsGuard start({noJob, nullptr, nullptr, nullptr, nullptr, nullptr});
+            result = run(events, boxes);
+        }
+        EXPECT_EQ(result, 0);
+        EXPECT_TRUE(boxes.empty());
+        const StandinEvent* stagedExit = find(events, "exit", false);
+        ASSERT_NE(stagedExit, nullptr);
+        EXPECT_EQ(stagedExit->reason, "relaunched") << "the helpers did not all start";
+        const StandinEvent* lastExit = nullptr;
+        int copiesEnded = 0;
+        for (const StandinEvent& e : events) {
+            if (e.event != "exit" || !isCopy(e)) continue;
+            ++copiesEnded;
+            if (e.reason == "done") lastExit = &e;
+        }
+        ASSERT_NE(lastExit, nullptr) << "the stage returned while the last copy still ran";
+        EXPECT_EQ(copiesEnded, c.copies);
+        EXPECT_GE(dialogEndedAt, lastExit->tick);
+        EXPECT_FALSE(exists(staging));
+    }
 }

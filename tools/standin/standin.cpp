@@ -18,13 +18,24 @@
 // <ms> (or until the stop file appears) and does not relaunch again. The copy
 // is left in %TEMP%, as such uninstallers leave theirs. "<ms> breakaway" starts
 // the copy with CREATE_BREAKAWAY_FROM_JOB, as some programs start their helpers.
+// "<ms> again": the copy, once its <ms> are over, relaunches itself the same way
+// (its own copy gets "--last" after the "_?=" and stays <ms>), then ends.
 //
-// With KORVANE_STANDIN_LINGER=<text>|<folder>|<ms>, a stand-in whose module path
-// holds <text> (case ignored) first leaves a long-lived program behind, as an
-// uninstaller that opens a readme or a survey page does: it copies itself to
-// <folder>\korvane-viewer.exe (making the folder) and starts that copy with the
-// command line "<copy>" --linger, then goes on as usual. The copy logs like any
-// stand-in and stays <ms> (or until the stop file appears).
+// With KORVANE_STANDIN_HELPERS=<n>|<ms>|<apart>, a stand-in that is neither a
+// copy nor lingering first starts <n> short helpers, as an uninstaller that
+// registers each of its DLLs through a program of its own does: itself with the
+// command line "<module>" --helper <ms>, one every <apart> ms (or as fast as they
+// start), each staying <ms> without a word in the log; then it goes on as usual
+// (should one not start: exit reason "helpers failed", and no relaunch).
+//
+// With KORVANE_STANDIN_LINGER=<text>|<folder>|<ms>[|console], a stand-in whose
+// module path holds <text> (case ignored) first leaves a long-lived program
+// behind, as an uninstaller that opens a readme or a survey page does: it copies
+// itself to <folder>\korvane-viewer.exe (making the folder) and starts that copy
+// with the command line "<copy>" --linger, then goes on as usual. The copy logs
+// like any stand-in and stays <ms> (or until the stop file appears). With
+// "console" it is a console program: it takes a console of its own, whose host
+// (conhost.exe) Windows 8 and later, and Wine, start as its child.
 //
 // Without KORVANE_STANDIN_LOG (a demo run) it shows a message box saying which
 // installer it stands for and how it was started.
@@ -114,7 +125,7 @@ DWORD plannedMs(const std::string& module) {
 }
 
 // Copies this program into %TEMP% and starts the copy; false when that fails.
-bool relaunch(const std::string& module, const std::string& dir, bool breakaway) {
+bool relaunch(const std::string& module, const std::string& dir, bool breakaway, const char* more) {
     char temp[MAX_PATH] = "";
     DWORD n = GetTempPathA(MAX_PATH, temp);
     if (n == 0 || n >= MAX_PATH) return false;
@@ -122,7 +133,7 @@ bool relaunch(const std::string& module, const std::string& dir, bool breakaway)
         std::string(temp) + "~korvane-standin-" + std::to_string(GetCurrentProcessId()) + ".exe";
     if (!CopyFileA(module.c_str(), copy.c_str(), FALSE)) return false;
     std::string folder = dir.substr(0, dir.size() - 1);
-    std::string line = "\"" + copy + "\" _?=" + folder;
+    std::string line = "\"" + copy + "\" _?=" + folder + more;
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
@@ -152,9 +163,9 @@ bool startLingering(const std::string& module, const std::string& folder) {
     return true;
 }
 
-// KORVANE_STANDIN_LINGER split into its three fields; false when it is not set
-// or not of that form.
-bool lingerPlan(std::string& text, std::string& folder, DWORD& ms) {
+// KORVANE_STANDIN_LINGER split into its fields; false when it is not set or not
+// of that form.
+bool lingerPlan(std::string& text, std::string& folder, DWORD& ms, bool& console) {
     std::string plan = envVar("KORVANE_STANDIN_LINGER");
     size_t first = plan.find('|');
     size_t second = first == std::string::npos ? first : plan.find('|', first + 1);
@@ -162,7 +173,35 @@ bool lingerPlan(std::string& text, std::string& folder, DWORD& ms) {
     text = plan.substr(0, first);
     folder = plan.substr(first + 1, second - first - 1);
     ms = strtoul(plan.c_str() + second + 1, nullptr, 10);
+    console = plan.find("|console", second) != std::string::npos;
     return !text.empty() && !folder.empty();
+}
+
+// Starts the short helpers of KORVANE_STANDIN_HELPERS one after another, paced,
+// and leaves them to end by themselves; false when one could not be started.
+bool startHelpers(const std::string& module) {
+    std::string plan = envVar("KORVANE_STANDIN_HELPERS");
+    char* rest = nullptr;
+    unsigned long count = strtoul(plan.c_str(), &rest, 10);
+    unsigned long ms = *rest == '|' ? strtoul(rest + 1, &rest, 10) : 0;
+    unsigned long apart = *rest == '|' ? strtoul(rest + 1, nullptr, 10) : 0;
+    std::string line = "\"" + module + "\" --helper " + std::to_string(ms);
+    ULONGLONG first = GetTickCount64();
+    for (unsigned long i = 0; i < count; ++i) {
+        ULONGLONG due = first + i * apart;
+        ULONGLONG now = GetTickCount64();
+        if (now < due) Sleep((DWORD)(due - now));
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION process = {};
+        std::string commandLine = line;
+        if (!CreateProcessA(module.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                            &startup, &process))
+            return false;
+        CloseHandle(process.hThread);
+        CloseHandle(process.hProcess);
+    }
+    return true;
 }
 
 }  // namespace
@@ -171,6 +210,11 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     char module[MAX_PATH] = "";
     GetModuleFileNameA(nullptr, module, MAX_PATH);
     std::string commandLine = GetCommandLineA();
+    size_t helper = commandLine.find(" --helper ");
+    if (helper != std::string::npos) {
+        Sleep(strtoul(commandLine.c_str() + helper + 10, nullptr, 10));
+        return 0;
+    }
     char cwd[MAX_PATH] = "";
     GetCurrentDirectoryA(MAX_PATH, cwd);
 
@@ -223,19 +267,35 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     int status = 0;
     std::string lingerText, lingerFolder;
     DWORD lingerMs = 0;
-    bool lingers = lingerPlan(lingerText, lingerFolder, lingerMs);
+    bool lingerConsole = false;
+    bool lingers = lingerPlan(lingerText, lingerFolder, lingerMs, lingerConsole);
     if (lingers && !isLingering && lower(module).find(lower(lingerText)) != std::string::npos &&
         !startLingering(module, lingerFolder)) {
         reason = "linger failed";
         status = 1;
     }
+    if (!isCopy && !isLingering && !envVar("KORVANE_STANDIN_HELPERS").empty() && !startHelpers(module)) {
+        reason = "helpers failed";
+        status = 1;
+    }
+    bool relaunchesAgain = false;
     if (isLingering) {
         // Only lingers: neither relaunches nor follows the plan.
         ms = lingerMs;
+        // A console of its own: under Wine a program may be attached to its
+        // starter's console, where AllocConsole fails and no host is started.
+        if (lingerConsole) FreeConsole();
+        if (lingerConsole && !AllocConsole()) {
+            reason = "console failed";
+            status = 1;
+            ms = 0;
+        }
     } else if (!relaunchMs.empty() && isCopy) {
         ms = strtoul(relaunchMs.c_str(), nullptr, 10);
-    } else if (!relaunchMs.empty()) {
-        bool relaunched = relaunch(module, dir, relaunchMs.find("breakaway") != std::string::npos);
+        relaunchesAgain = relaunchMs.find("again") != std::string::npos &&
+                          commandLine.find("--last") == std::string::npos;
+    } else if (!relaunchMs.empty() && status == 0) {
+        bool relaunched = relaunch(module, dir, relaunchMs.find("breakaway") != std::string::npos, "");
         reason = relaunched ? "relaunched" : "relaunch failed";
         status = relaunched ? 0 : 1;
         ms = 0;
@@ -246,6 +306,11 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
             break;
         }
         Sleep(20);
+    }
+    if (relaunchesAgain && strcmp(reason, "done") == 0) {
+        bool relaunched = relaunch(module, dir, false, " --last");
+        reason = relaunched ? "relaunched" : "relaunch failed";
+        status = relaunched ? 0 : 1;
     }
     ULONGLONG ended = GetTickCount64();
     appendLine(log, "{\"event\":\"exit\",\"module\":" + jsonWide(wideModule) + ",\"pid\":" +
