@@ -13,7 +13,7 @@ set(KORVANE_TEST_SECONDS
   e2e.version-texts.2 64         e2e.detection.1 59             win.MaintenanceRunInAJob 55
   e2e.detection.2 52             e2e.detection.3 51             e2e.detection.4 51
   release.reproducible 46        e2e.detection.5 45             e2e.planting 35
-  win.ConfirmationDialog 20)
+  win.ConfirmationDialog 20     win.RunWatchOfManyProcesses 100)
 
 # Gives the tests of the calling folder that the table names their cost.
 function(korvane_test_costs)
