@@ -1,4 +1,4 @@
-# Sourced by tools/deps.sh: apt-get update and install
+# Sourced by tools/deps.sh and tools/i386-emulation: apt-get update and install
 # that ride out an ordinary bad hour of Debian's archive (a mirror in the middle of
 # a sync, or out of reach for a while) and say plainly what happened where they
 # cannot.

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# tests/tools/check-apt.sh CASE: tools/deps.sh against
+# tests/tools/check-apt.sh CASE: tools/deps.sh and tools/i386-emulation against
 # Debian's archive in a bad hour, played by tests/tools/apt-standin, which comes
 # first on PATH as apt-get, apt-cache, dpkg, dpkg-query and id. The tools run
 # without root (as nobody when this check runs as root), with no pause between
@@ -43,12 +43,18 @@ deps-names-a-package-it-cannot-install)
   says=("cannot install libwine:i386 (Depends: libgnutls30:i386 (>= 3.7.9-2+deb12u3) but it is not installable)"
         "no fault of this project" "try again later" "deps: took the i386 architecture out again")
   did=("updates 1" "+dpkg --remove-architecture i386") ;;
+i386-emulation-takes-its-source-out-after-a-failed-update)
+  archive=backports-unreachable tool="i386-emulation ensure" status=1
+  says=("$codename-backports/InRelease: Could not connect" "no fault of this project"
+        "removed the apt source $work/sources/korvane-backports.sources" "could not read $codename-backports")
+  did=("updates 4" "+backports listed" "-apt-get install") ;;
 *) echo "check-apt: unknown case '${1:-}'" >&2; exit 1 ;;
 esac
 
 ended=0
 output=$(env PATH="$work/bin:$PATH" KORVANE_TEST_APT=$archive KORVANE_TEST_APT_LOG="$work/calls" \
-  HOME="$work" KORVANE_APT_PAUSE_UNIT=0 KORVANE_TEST_I386_PROBE=native \
+  HOME="$work" KORVANE_APT_PAUSE_UNIT=0 KORVANE_APT_SOURCES="$work/sources" KORVANE_BINFMT_MISC="$work" \
+  KORVANE_TEST_I386_PROBE=$([ "$tool" = deps.sh ] && echo native || echo foreign) \
   "${as_user[@]}" $tools/$tool 2>&1) || ended=$?
 fail() {
   echo "check-apt: $1: $2" >&2
@@ -68,4 +74,5 @@ for deed in "${did[@]}"; do
   -*) ! grep -qF -- "${deed#-}" "$work/calls" || fail "$1" "did what it must not: ${deed#-}" ;;
   esac
 done
+[ ! -e "$work/sources/korvane-backports.sources" ] || fail "$1" "left its apt source behind"
 echo "check-apt: $1: as it should"
