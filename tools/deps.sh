@@ -9,6 +9,11 @@
 # missing; prints what it does. Then, on a kernel that cannot run 32-bit
 # programs, sets up qemu's emulation of them (tools/i386-emulation), so that the
 # 32-bit launcher as shipped runs under 32-bit Wine on every machine.
+#
+# An archive in the middle of a sync or out of reach is tried again for about two
+# minutes; where then only an update suite of the release (security, updates,
+# backports) fails, the packages are installed without it, and it says so; else
+# it stops and says which index or package failed (tools/apt-archive.sh).
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 
@@ -32,13 +37,32 @@ else
     exit 1
   fi
   echo "deps: installing ${missing[*]}"
+  # The architecture goes out again when this run added it and nothing came of it,
+  # so that a failed run leaves apt as it found it.
+  added_i386=""
+  give_up() {
+    if [ -n "$added_i386" ]; then
+      if dpkg --remove-architecture i386 2>/dev/null; then
+        echo "deps: took the i386 architecture out again" >&2
+      else
+        echo "deps: kept the i386 architecture: packages of it are installed now" >&2
+      fi
+    fi
+    exit 1
+  }
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     echo "deps: adding the i386 architecture (for 32-bit Wine)"
     dpkg --add-architecture i386
+    added_i386=1
   fi
-  export DEBIAN_FRONTEND=noninteractive
-  apt-get update -q
-  apt-get install -y -q --no-install-recommends "${missing[@]}"
-  echo "deps: done"
+  archive_who=deps
+  . "$here/apt-archive.sh"
+  archive_update || give_up
+  archive_install --no-install-recommends "${missing[@]}" || give_up
+  if [ ${#archive_left_out[@]} -gt 0 ]; then
+    echo "deps: done, without ${archive_left_out[*]} (see above)"
+  else
+    echo "deps: done"
+  fi
 fi
 "$here/i386-emulation" ensure
