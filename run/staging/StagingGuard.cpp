@@ -6,6 +6,7 @@
 #include "core/SetupState.h"
 #include "core/SystemError.h"
 #include "core/Text.h"
+#include "run/staging/GuardDescriptor.h"
 
 namespace {
 
@@ -21,63 +22,6 @@ BOOL setDescriptor(HANDLE object, PSECURITY_DESCRIPTOR descriptor) {
 HLOCAL allocate(SIZE_T size) {
     auto alloc = testCalls.localAlloc != nullptr ? testCalls.localAlloc : LocalAlloc;
     return alloc(LMEM_FIXED, size);
-}
-
-// The guard's descriptor: SYSTEM and Administrators keep full control (the
-// elevated program reads and runs its files and may write its own, a log); the
-// owner, the user when the launcher is not elevated, may read and run, and the
-// OWNER RIGHTS entry takes its implicit right to change the descriptor. Nothing
-// is inherited from the temporary directory, where the user has full control;
-// what the program creates in the directory inherits its entries. For a
-// launcher that is not elevated, what the program creates also inherits an
-// entry that lets the user who runs the launcher list, unmark and delete it,
-// so that the launcher can clean up after the program: it gives no right to
-// add, write or rename anything.
-struct LockedDescriptor {
-    SECURITY_DESCRIPTOR descriptor;
-    DWORD acl[128];  // the ACL the descriptor points to; DWORD-aligned
-};
-
-constexpr DWORD cleanUpRights =
-    DELETE | FILE_LIST_DIRECTORY | FILE_TRAVERSE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES | SYNCHRONIZE;
-
-// The user the launcher runs as, into sid (SECURITY_MAX_SID_SIZE bytes).
-bool launcherUser(BYTE* sid) {
-    HANDLE token = nullptr;
-    if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
-    DWORD user[(sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE) / sizeof(DWORD) + 1];
-    DWORD size = 0;
-    const bool read = GetTokenInformation(token, TokenUser, user, sizeof user, &size) != FALSE;
-    CloseHandle(token);
-    return read && CopySid(SECURITY_MAX_SID_SIZE, sid, reinterpret_cast<TOKEN_USER*>(user)->User.Sid);
-}
-
-// folder: the directory's descriptor, whose entries what is made in it
-// inherits; cleanedUpByUser: with the user's entry for the clean-up.
-bool buildLockedDescriptor(LockedDescriptor& locked, bool folder, bool cleanedUpByUser) {
-    const WELL_KNOWN_SID_TYPE holders[3] = {WinLocalSystemSid, WinBuiltinAdministratorsSid,
-                                            WinCreatorOwnerRightsSid};
-    const DWORD rights[4] = {FILE_ALL_ACCESS, FILE_ALL_ACCESS, FILE_GENERIC_READ | FILE_GENERIC_EXECUTE,
-                             cleanUpRights};
-    const BYTE inheritance = folder ? OBJECT_INHERIT_ACE | CONTAINER_INHERIT_ACE : 0;
-    const unsigned count = folder && cleanedUpByUser ? 4 : 3;
-    BYTE sids[4][SECURITY_MAX_SID_SIZE];
-    DWORD aclSize = sizeof(ACL);
-    for (unsigned i = 0; i < count; ++i) {
-        DWORD size = sizeof sids[i];
-        if (i < 3 ? !CreateWellKnownSid(holders[i], nullptr, sids[i], &size) : !launcherUser(sids[i]))
-            return false;
-        aclSize += sizeof(ACCESS_ALLOWED_ACE) - sizeof(DWORD) + GetLengthSid(sids[i]);
-    }
-    ACL* acl = reinterpret_cast<ACL*>(locked.acl);
-    if (aclSize > sizeof locked.acl || !InitializeAcl(acl, aclSize, ACL_REVISION)) return false;
-    for (unsigned i = 0; i < count; ++i) {
-        const BYTE flags = i < 3 ? inheritance : inheritance | INHERIT_ONLY_ACE;
-        if (!AddAccessAllowedAceEx(acl, ACL_REVISION, flags, rights[i], sids[i])) return false;
-    }
-    return InitializeSecurityDescriptor(&locked.descriptor, SECURITY_DESCRIPTOR_REVISION) &&
-           SetSecurityDescriptorDacl(&locked.descriptor, TRUE, acl, FALSE) &&
-           SetSecurityDescriptorControl(&locked.descriptor, SE_DACL_PROTECTED, SE_DACL_PROTECTED);
 }
 
 // The object's descriptor (its DACL), in memory of its own for LocalFree.
