@@ -45,8 +45,14 @@ archive_unfetched() {
   sed -n 's/^[EW]: Failed to fetch \([^ ]*\)  *\(.*\)$/\1: \2/p' <<<"$archive_output" | sed 's/ *\[IP: [^]]*\]$//'
 }
 
-# apt's own errors, for a failure that names no file.
-archive_errors() { grep '^E: ' <<<"$archive_output" | paste -sd ' ' || true; }
+# apt's own errors, for a failure that names no file; where it printed none,
+# its last line, so that the message never ends empty.
+archive_errors() {
+  local errors
+  errors=$(grep '^E: ' <<<"$archive_output" | paste -sd ' ') || errors=""
+  [ -n "$errors" ] || errors="no error line from apt; its last line: $(tail -n 1 <<<"$archive_output")"
+  echo "$errors"
+}
 
 archive_busy() { grep -q '^E: Could not get lock\|^E: Unable to acquire the dpkg frontend lock' <<<"$archive_output"; }
 
