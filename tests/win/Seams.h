@@ -15,55 +15,38 @@
 #include "run/staging/StagingGuard.h"
 #include "ui/ProgressDialog.h"
 
-class ProgressCallsGuard {
+// A seam set for the guard's lifetime; the real call is put back after it.
+// For a record of calls, given by reference (the setter keeps a copy):
+template <typename Calls, void (*set)(const Calls*)>
+class CallsGuard {
 public:
-    explicit ProgressCallsGuard(const ProgressDialogCalls& calls) { setProgressDialogCalls(&calls); }
-    ~ProgressCallsGuard() { setProgressDialogCalls(nullptr); }
-    ProgressCallsGuard(const ProgressCallsGuard&) = delete;
-    ProgressCallsGuard& operator=(const ProgressCallsGuard&) = delete;
+    explicit CallsGuard(const Calls& calls) { set(&calls); }
+    ~CallsGuard() { set(nullptr); }
+    CallsGuard(const CallsGuard&) = delete;
+    CallsGuard& operator=(const CallsGuard&) = delete;
 };
 
-class ProgramStartCallsGuard {
+// For a single call, or a record given by pointer (null: the real calls):
+template <typename Value, void (*set)(Value)>
+class SeamGuard {
 public:
-    explicit ProgramStartCallsGuard(const ProgramStartCalls& calls) { setProgramStartCalls(&calls); }
-    ~ProgramStartCallsGuard() { setProgramStartCalls(nullptr); }
-    ProgramStartCallsGuard(const ProgramStartCallsGuard&) = delete;
-    ProgramStartCallsGuard& operator=(const ProgramStartCallsGuard&) = delete;
+    explicit SeamGuard(Value value) { set(value); }
+    ~SeamGuard() { set(nullptr); }
+    SeamGuard(const SeamGuard&) = delete;
+    SeamGuard& operator=(const SeamGuard&) = delete;
 };
 
-class MappedDriveCallsGuard {
-public:
-    explicit MappedDriveCallsGuard(const MappedDriveCalls* calls) { setMappedDriveCalls(calls); }
-    ~MappedDriveCallsGuard() { setMappedDriveCalls(nullptr); }
-    MappedDriveCallsGuard(const MappedDriveCallsGuard&) = delete;
-    MappedDriveCallsGuard& operator=(const MappedDriveCallsGuard&) = delete;
-};
-
-class RunWatchCallsGuard {
-public:
-    explicit RunWatchCallsGuard(const RunWatchCalls& calls) { setRunWatchCalls(&calls); }
-    ~RunWatchCallsGuard() { setRunWatchCalls(nullptr); }
-    RunWatchCallsGuard(const RunWatchCallsGuard&) = delete;
-    RunWatchCallsGuard& operator=(const RunWatchCallsGuard&) = delete;
-};
-
-class StagingDirectoryCallsGuard {
-public:
-    explicit StagingDirectoryCallsGuard(const StagingDirectoryCalls& calls) {
-        setStagingDirectoryCalls(&calls);
-    }
-    ~StagingDirectoryCallsGuard() { setStagingDirectoryCalls(nullptr); }
-    StagingDirectoryCallsGuard(const StagingDirectoryCallsGuard&) = delete;
-    StagingDirectoryCallsGuard& operator=(const StagingDirectoryCallsGuard&) = delete;
-};
-
-class StagingGuardCallsGuard {
-public:
-    explicit StagingGuardCallsGuard(const StagingGuardCalls& calls) { setStagingGuardCalls(&calls); }
-    ~StagingGuardCallsGuard() { setStagingGuardCalls(nullptr); }
-    StagingGuardCallsGuard(const StagingGuardCallsGuard&) = delete;
-    StagingGuardCallsGuard& operator=(const StagingGuardCallsGuard&) = delete;
-};
+using ProgressCallsGuard = CallsGuard<ProgressDialogCalls, setProgressDialogCalls>;
+using ProgramStartCallsGuard = CallsGuard<ProgramStartCalls, setProgramStartCalls>;
+using RunWatchCallsGuard = CallsGuard<RunWatchCalls, setRunWatchCalls>;
+using StagingDirectoryCallsGuard = CallsGuard<StagingDirectoryCalls, setStagingDirectoryCalls>;
+using StagingGuardCallsGuard = CallsGuard<StagingGuardCalls, setStagingGuardCalls>;
+// The drive letters of the user's logon session.
+using MappedDriveCallsGuard = SeamGuard<const MappedDriveCalls*, setMappedDriveCalls>;
+// The short-form query behind the ANSI forms of paths.
+using ShortPathCallGuard = SeamGuard<ShortPathCall, setShortPathCall>;
+// The GetTempPath2W that Windows may have.
+using TempPath2CallGuard = SeamGuard<TempPathCall, setTempPath2Call>;
 
 // Starts made through ProgramStartCalls::createProcess: the first is told that
 // the program needs administrator rights, as Windows tells a launcher that runs
@@ -103,24 +86,6 @@ private:
         return calls;
     }
     StagingGuardCallsGuard calls;
-};
-
-// The short-form query behind the ANSI forms of paths.
-class ShortPathCallGuard {
-public:
-    explicit ShortPathCallGuard(ShortPathCall call) { setShortPathCall(call); }
-    ~ShortPathCallGuard() { setShortPathCall(nullptr); }
-    ShortPathCallGuard(const ShortPathCallGuard&) = delete;
-    ShortPathCallGuard& operator=(const ShortPathCallGuard&) = delete;
-};
-
-// The GetTempPath2W that Windows may have.
-class TempPath2CallGuard {
-public:
-    explicit TempPath2CallGuard(TempPathCall call) { setTempPath2Call(call); }
-    ~TempPath2CallGuard() { setTempPath2Call(nullptr); }
-    TempPath2CallGuard(const TempPath2CallGuard&) = delete;
-    TempPath2CallGuard& operator=(const TempPath2CallGuard&) = delete;
 };
 
 // The module the dialogs are loaded from.
